@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets everything up, unpacks the bundled demo disk image and runs Kelvara on it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh build
+work=${KELVARA_DEMO_DIR:-$(mktemp -d /tmp/kelvara-demo.XXXXXX)}
+mkdir -p "$work"
+zstd -d -q -f demo/demo.img.zst -o "$work/demo.img"
+chmod a-w "$work/demo.img"
+cli=build/kelvara-cli
+
+echo "== Partitions of the demo disk"
+"$cli" partitions "$work/demo.img"
+echo
+echo "== The same disk searched sector by sector"
+"$cli" partitions "$work/demo.img" --search
+echo
+echo "Demo files are in $work"
