@@ -26,7 +26,8 @@ void printTable(const std::vector<VolumeRecord>& records) {
         for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], row[c].size());
     auto line = [&](const std::vector<std::string>& cells) {
         for (std::size_t c = 0; c < cells.size(); ++c)
-            std::printf("%-*s%s", static_cast<int>(width[c]), cells[c].c_str(), c + 1 < cells.size() ? "  " : "\n");
+            std::printf("%-*s%s", c + 1 < cells.size() ? static_cast<int>(width[c]) : 0, cells[c].c_str(),
+                        c + 1 < cells.size() ? "  " : "\n");
     };
     line(heads);
     for (const auto& row : rows) line(row);
@@ -42,7 +43,7 @@ CommandRun setupPartitions(CLI::App& app) {
     cmd->add_flag("--json", *json, "Print JSON");
     return [=]() {
         auto reader = openSource(*source);
-        StderrProgress progress(*json && false);
+        StderrProgress progress;
         const std::vector<VolumeRecord> records = findPartitions(*reader, *opts, progress);
         if (*json) {
             nlohmann::json out = nlohmann::json::array();

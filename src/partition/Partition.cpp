@@ -15,6 +15,13 @@ constexpr std::uint64_t kWindowSectors = kWindowBytes / kSectorSize;
 constexpr int kMaxExtendedTables = 50;
 constexpr std::uint64_t kMaxSector = (1ull << 54);  // beyond this sector x 512 overflows
 
+// How far to move the sector index after a hit so that the next sector tested is the
+// first one behind the volume: sectors is the volume's length, headerAt how far into the
+// volume the hit sector lies (the HFS+ header and the ext superblock are 2 sectors in).
+std::uint64_t skipBehind(std::uint64_t sectors, std::uint64_t headerAt) {
+    return sectors > headerAt + 1 ? sectors - headerAt - 1 : 0;
+}
+
 bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F; }
 
 std::string fatKindName(FatKind k) {
@@ -307,7 +314,6 @@ void Partition::searchPartitions(readWriteInterface& reader) {
             if (stopRequested.load()) break;
             const std::uint64_t position = windowStart + i * 512;
             ByteReader s(window.data() + i * 512, 512);
-            bool fatHit = false;
             if (auto ntfs = parseNtfsBootSector(s)) {
                 const std::uint64_t mb = (*ntfs * 512) / 1048576;
                 if (*ntfs < kMaxSector && mb > 0) {
@@ -330,9 +336,8 @@ void Partition::searchPartitions(readWriteInterface& reader) {
                     r.VOLUME_SIZE = strprintf("%lld  MB", static_cast<long long>(mb));
                     r.START_SECTOR = std::int64_t(position / 512);
                     append(r);
-                    if (skipVolumeSize) i += fat->listedSizeBytes / 512;
+                    if (skipVolumeSize) i += skipBehind(fat->listedSizeBytes / 512, 0);
                 }
-                fatHit = true;
             } else if (auto ex = parseExfatBootSector(s)) {
                 status("found FAT 64...");
                 const std::uint64_t mb = *ex < kMaxSector ? (*ex * 512) / 1048576 : 0;
@@ -342,9 +347,8 @@ void Partition::searchPartitions(readWriteInterface& reader) {
                     r.VOLUME_SIZE = strprintf("%lld  MB", static_cast<long long>(mb));
                     r.START_SECTOR = std::int64_t(position / 512);
                     append(r);
-                    if (skipVolumeSize) i += *ex;
+                    if (skipVolumeSize) i += skipBehind(*ex, 0);
                 }
-                fatHit = true;
             } else if (auto hfs = position >= 1024 ? parseHfsPlusHeader(s) : std::nullopt) {
                 const std::uint64_t mb = *hfs / 1048576;
                 if (mb >= 1 && mb <= 20971519) {
@@ -355,7 +359,7 @@ void Partition::searchPartitions(readWriteInterface& reader) {
                     r.START_SECTOR = std::int64_t((position - 1024) / 512);
                     append(r);
                 }
-                if (skipVolumeSize && mb > 0) i += *hfs / 512;
+                if (skipVolumeSize && mb > 0) i += skipBehind(*hfs / 512, 2);
             } else if (auto ext = position >= 1024 ? parseExtSuperblock(s) : std::nullopt) {
                 const std::uint64_t mb = *ext / 1048576;
                 if (mb > 0) {
@@ -365,11 +369,10 @@ void Partition::searchPartitions(readWriteInterface& reader) {
                     r.VOLUME_SIZE = strprintf("%lld  MB", static_cast<long long>(mb));
                     r.START_SECTOR = std::int64_t((position - 1024) / 512);
                     append(r);
-                    if (skipVolumeSize) i += *ext / 512;
+                    if (skipVolumeSize) i += skipBehind(*ext / 512, 2);
                 }
             }
             if (stopRequested.load()) break;
-            if (fatHit && i > kWindowSectors) break;
             ++i;
         }
         if (stopRequested.load()) {

@@ -1,0 +1,109 @@
+#pragma once
+// What the results page needs from a file-system parser, and nothing more: the scan
+// steps for a mode, the children of an entry, its name, kind, deleted state, size and
+// times, and the extraction of one file. Each parser (ntfs, Fat16Class, Fat32Class,
+// Fat64Class, ext2Class, HFSP) implements it with its own rules; the page talks only to
+// this interface.
+//
+// Entries are named by an EntryRef, the parser's own reference to one of its records
+// (an index into its record list, or for HFS+ a catalog node ID). Tree items carry it as
+// their data word. The parser owns its records; references stay valid for its lifetime.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/ProgressSink.h"
+#include "device/readWriteInterface.h"
+#include "partition/VolumeRecord.h"
+#include "platform/Output.h"
+
+namespace kelvara {
+
+class CXHtmlTree;
+
+using EntryRef = std::int64_t;
+constexpr EntryRef kNoEntry = -1;
+
+// The four texts of formatTimes: creation, access and modification time, attributes.
+struct EntryTimeTexts {
+    std::string created, accessed, modified, attributes;
+};
+
+// The same times as true UTC, for setting on recovered files and for --json.
+struct EntryTimesUtc {
+    std::optional<platform::UtcTime> created, accessed, modified;
+};
+
+struct ExtractResult {
+    bool created = false;   // an output file was made
+    bool complete = false;  // every byte of the entry was read
+    std::string path;       // where it was written
+    std::string message;    // why it is incomplete or missing, when it is
+    std::uint64_t bytesWritten = 0;
+};
+
+class VolumeParser {
+public:
+    virtual ~VolumeParser() = default;
+
+    // Wiring, set by the results page before its worker starts.
+    CXHtmlTree* tree = nullptr;
+    ProgressSink* sink = &nullProgressSink();
+    readWriteInterface* reader = nullptr;
+    VolumeRecord volume;
+    std::atomic<std::uint8_t> stopFlag{0};
+    // Called at every stop check; the page blocks there while paused.
+    std::function<void()> pauseHook;
+
+    // The stop check every scan loop calls: waits while paused, then reads the flag.
+    bool stopRequested() {
+        if (pauseHook) pauseHook();
+        return stopFlag.load(std::memory_order_relaxed) != 0;
+    }
+
+    // The kind as the volume lists spell it ("ntfs", "fat16", "fat32", "fat64", "extX", "HFS+").
+    virtual std::string kindName() const = 0;
+
+    // Runs the worker steps of a scan mode (1 standard, 2 advanced, 3 deep): sets the
+    // reader's baseOffset, inserts "ROOT" and the top level into the tree. The page runs
+    // the common end afterwards. False when this kind has no worker for the mode.
+    virtual bool runScan(int mode) = 0;
+
+    // Whether ref names an entry of the current scan (item data of "ROOT" and of
+    // placeholders does not).
+    virtual bool isEntry(EntryRef ref) const = 0;
+    virtual bool isDirectory(EntryRef ref) const = 0;
+    virtual bool isDeleted(EntryRef ref) const = 0;
+    virtual bool hasChildren(EntryRef ref) const = 0;
+    // The child chain: firstChild, then nextSibling until kNoEntry.
+    virtual EntryRef firstChild(EntryRef ref) const = 0;
+    virtual EntryRef nextSibling(EntryRef ref) const = 0;
+    virtual std::string name(EntryRef ref) const = 0;
+    // Renames an entry (recycled files get their names back).
+    virtual void setName(EntryRef ref, const std::string& name) = 0;
+    virtual std::uint64_t size(EntryRef ref) const = 0;
+    virtual EntryTimeTexts formatTimes(EntryRef ref) const = 0;
+    virtual std::string formatSize(EntryRef ref) const = 0;
+    virtual EntryTimesUtc times(EntryRef ref) const = 0;
+
+    // Writes one file entry into outputFolder under its (safe, unused) name, streaming
+    // its data, and sets its times.
+    virtual ExtractResult extractEntry(EntryRef ref, const std::string& outputFolder) = 0;
+
+    // The directory test of Save for this kind.
+    virtual bool isSaveableDirectory(EntryRef ref) const { return isDirectory(ref); }
+    // Entries counted but never written by Save (NTFS: "$BadClus").
+    virtual bool skipOnSave(EntryRef) const { return false; }
+    // Directories that Save walks into but never creates (NTFS: ".").
+    virtual bool isSelfLink(EntryRef) const { return false; }
+    // The entry that stands for the whole volume when "ROOT" is saved.
+    virtual EntryRef volumeRoot() const = 0;
+
+    // All files below dir at any depth. Iterative and guarded against cycles.
+    virtual std::uint64_t countFiles(EntryRef dir) const;
+};
+
+}  // namespace kelvara
