@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/ProgressSink.h"
 #include "device/readWriteInterface.h"
@@ -45,6 +46,19 @@ struct ExtractResult {
     std::uint64_t bytesWritten = 0;
 };
 
+// The choices of the advanced mode, as the advance options page hands them on: how many
+// file systems the finders look for, which found entry (MFT candidate, FAT or exFAT
+// entry) and which heap offset to use, the cluster size, and whether the drive was
+// reformatted.
+struct AdvancedChoice {
+    int maxFileSystems = 3;
+    int entry = 0;
+    std::optional<std::int64_t> sectorsPerCluster;
+    int heapOffset = 0;
+    std::optional<int> clusterShift;
+    bool driveFormatted = false;
+};
+
 class VolumeParser {
 public:
     virtual ~VolumeParser() = default;
@@ -71,6 +85,11 @@ public:
     // reader's baseOffset, inserts "ROOT" and the top level into the tree. The page runs
     // the common end afterwards. False when this kind has no worker for the mode.
     virtual bool runScan(int mode) = 0;
+
+    // The advance options step of mode 2: runs this kind's finders over the volume and
+    // applies the choice. Returns the texts of what the finders listed (candidates);
+    // empty when they found nothing, in which case mode 2 cannot run.
+    virtual std::vector<std::string> prepareAdvanced(const AdvancedChoice&) { return {}; }
 
     // Whether ref names an entry of the current scan (item data of "ROOT" and of
     // placeholders does not).
