@@ -1,13 +1,14 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/ntfs/ntfs.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
-    (void)kind;
+    if (kind == "ntfs") return std::make_unique<ntfs>();
     return nullptr;
 }
 
