@@ -29,7 +29,8 @@ void ntfs::deepScan() {
             std::memcpy(recordBuffer_.data(), bytes, recordSize);
             applyFixup(recordBuffer_);
             storeParsed(e, parseRecordBytes(recordBuffer_));
-            if (!e.hasName) return true;  // records without a usable $FILE_NAME are dropped
+            // Extension records are parts of another record, not files of their own.
+            if (!e.hasName || e.baseRecord != 0) return true;  // records without a usable $FILE_NAME are dropped
             e.orphan = 1;
             entries.push_back(e);
             if ((entries.size() & 0x3FF) == 1)

@@ -114,6 +114,7 @@ struct MftEntry {
     bool hasAttributeList = false;
     std::uint32_t recordNumber = 0;  // from the header, when it carries one
     bool hasRecordNumber = false;
+    std::uint64_t baseRecord = 0;  // non-zero: an extension record of that base record
 
     bool isFileRecord() const {
         return signature[0] == 'F' && signature[1] == 'I' && signature[2] == 'L' && signature[3] == 'E';

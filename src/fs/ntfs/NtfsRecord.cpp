@@ -50,6 +50,7 @@ ParsedRecord parseRecordBytes(std::span<const std::uint8_t> record) {
     ParsedRecord p;
     const ByteReader rec(record.data(), record.size());
     p.recordFlags = rec.le16(kRecordFlags);
+    p.baseRecord = rec.le64(kBaseRecord) & 0xFFFFFFFFFFFFull;
     if (rec.le16(kUsaOffset) >= 0x30) {
         p.hasRecordNumber = true;
         p.recordNumber = rec.le32(kRecordNumber);
@@ -166,6 +167,7 @@ void ntfs::storeParsed(MftEntry& e, const ParsedRecord& p) {
     e.hasAttributeList = p.hasAttributeList;
     e.hasRecordNumber = p.hasRecordNumber;
     e.recordNumber = p.recordNumber;
+    e.baseRecord = p.baseRecord;
     if (!p.hasFileName) return;
     e.parentIndex = p.parentIndex;
     e.allocatedSize = p.allocatedSize;
@@ -180,7 +182,7 @@ bool ntfs::parseRecord(std::uint64_t offset, std::size_t index) {
     if (index >= entries.size()) return false;
     if (!readRecord(offset, recordBuffer_)) return false;
     storeParsed(entries[index], parseRecordBytes(recordBuffer_));
-    if (entries[index].hasName && scanMode != 3) linkEntry(index);
+    if (entries[index].hasName && entries[index].baseRecord == 0 && scanMode != 3) linkEntry(index);
     return true;
 }
 

@@ -66,8 +66,28 @@ void ntfs::detachChildrenOfNonDirectories() {
     }
 }
 
+// An extension record holds attributes of its base record (hard links, moved $DATA):
+// never an entry of its own, but the base takes its name when it has none left.
+void ntfs::adoptExtensionNames() {
+    for (auto& x : entries) {
+        if (x.baseRecord == 0 || !x.hasName) continue;
+        x.hasName = false;
+        if (x.baseRecord >= entries.size()) continue;
+        MftEntry& base = entries[static_cast<std::size_t>(x.baseRecord)];
+        if (base.hasName || !base.isFileRecord() || base.baseRecord != 0) continue;
+        base.hasName = true;
+        base.nameOffset = x.nameOffset;
+        base.nameLength = x.nameLength;
+        base.parentIndex = x.parentIndex;
+        base.kind = x.kind;
+        base.fileAttributes = x.fileAttributes;
+        base.allocatedSize = x.allocatedSize;
+    }
+}
+
 void ntfs::buildTree() {
     if (mftRunsReady) {
+        adoptExtensionNames();
         // The records were parsed while the runs were read; link them in record order.
         const bool stoppedEarlier = stopRequested();
         sink->setRange(0, static_cast<std::int64_t>(entries.size()));

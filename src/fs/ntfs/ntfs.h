@@ -36,6 +36,7 @@ struct ParsedRecord {
     bool hasAttributeList = false;
     bool hasRecordNumber = false;
     std::uint32_t recordNumber = 0;
+    std::uint64_t baseRecord = 0;
 };
 
 // The unnamed $DATA stream of a file, gathered from its record and its extension records.
@@ -159,6 +160,7 @@ private:
     bool fallbackSearch();
     void attachOrphanEntry();
     void detachChildrenOfNonDirectories();
+    void adoptExtensionNames();
     const MftEntry* entry(EntryRef ref) const;
 
     std::string nameStore_;
