@@ -172,7 +172,7 @@ void ntfs::regroupOrphans() {
     std::uint64_t directories = 0;
     bool firstDirectory = true;
     for (std::size_t i = 0; i < oi; ++i) {
-        if (static_cast<std::int64_t>(i) == rootIndex) continue;
+        if (static_cast<std::int64_t>(i) == rootIndex || !entries[i].hasName) continue;
         MftEntry& e = entries[i];
         e.firstChild = 0;
         e.parentIndex = 0;
