@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "cli/CliSupport.h"
 #include "cli/Command.h"
@@ -16,10 +16,53 @@
 namespace kelvara::cli {
 namespace {
 
-nlohmann::json isoTime(const std::optional<platform::UtcTime>& t) {
-    if (!t) return nullptr;
+// The --json rows are written directly: a listing can hold millions of entries.
+void appendJsonString(std::string& out, std::string_view s) {
+    bool ascii = true;
+    for (const char ch : s) ascii = ascii && static_cast<unsigned char>(ch) < 0x80;
+    const std::string clean = ascii ? std::string() : sanitizeUtf8(s);
+    if (!ascii) s = clean;
+    out += '"';
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20) {
+            static const char* hex = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+
+void appendIsoTime(std::string& out, const std::optional<platform::UtcTime>& t) {
+    if (!t) {
+        out += "null";
+        return;
+    }
     const DateTimeFields f = platform::toUtcFields(t->seconds);
-    return strprintf("%04d-%02d-%02dT%02d:%02d:%02dZ", f.year, f.month, f.day, f.hour, f.minute, f.second);
+    char buf[32];
+    char* p = buf;
+    auto digits = [&p](int v, int n) {
+        for (int k = n - 1; k >= 0; --k) {
+            p[k] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
+        p += n;
+    };
+    *p++ = '"';
+    if (f.year < 0 || f.year > 9999) {
+        out += strprintf("\"%d-%02d-%02dT%02d:%02d:%02dZ\"", f.year, f.month, f.day, f.hour, f.minute, f.second);
+        return;
+    }
+    digits(f.year, 4), *p++ = '-', digits(f.month, 2), *p++ = '-', digits(f.day, 2), *p++ = 'T';
+    digits(f.hour, 2), *p++ = ':', digits(f.minute, 2), *p++ = ':', digits(f.second, 2), *p++ = 'Z', *p++ = '"';
+    out.append(buf, static_cast<std::size_t>(p - buf));
 }
 
 // Runs the scan the arguments ask for on a parser that has a tree. Shared with `cat`.
@@ -57,25 +100,33 @@ CommandRun setupScan(CLI::App& app) {
         static char buffer[1 << 16];
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
         bool first = true;
+        std::string row;
         if (args->json) std::fputs("[", stdout);
         walkEntries(*parser, tree, [&](EntryRef ref, const std::string& path) {
             const bool dir = parser->isDirectory(ref);
             const std::uint64_t size = dir ? 0 : parser->size(ref);
-            const EntryTimeTexts t = parser->formatTimes(ref);
             if (args->json) {
                 const EntryTimesUtc utc = parser->times(ref);
-                nlohmann::json row = {{"path", path},
-                                      {"name", parser->name(ref)},
-                                      {"directory", dir},
-                                      {"deleted", parser->isDeleted(ref)},
-                                      {"size", size},
-                                      {"created", isoTime(utc.created)},
-                                      {"modified", isoTime(utc.modified)},
-                                      {"accessed", isoTime(utc.accessed)},
-                                      {"attributes", t.attributes}};
-                std::fputs(first ? "\n" : ",\n", stdout);
-                std::fputs(row.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str(), stdout);
+                row.clear();
+                row += first ? "\n{\"path\":" : ",\n{\"path\":";
+                appendJsonString(row, path);
+                row += ",\"name\":";
+                appendJsonString(row, parser->name(ref));
+                row += dir ? ",\"directory\":true" : ",\"directory\":false";
+                row += parser->isDeleted(ref) ? ",\"deleted\":true,\"size\":" : ",\"deleted\":false,\"size\":";
+                row += std::to_string(size);
+                row += ",\"created\":";
+                appendIsoTime(row, utc.created);
+                row += ",\"modified\":";
+                appendIsoTime(row, utc.modified);
+                row += ",\"accessed\":";
+                appendIsoTime(row, utc.accessed);
+                row += ",\"attributes\":";
+                appendJsonString(row, parser->attributeText(ref));
+                row += '}';
+                std::fwrite(row.data(), 1, row.size(), stdout);
             } else {
+                const EntryTimeTexts t = parser->formatTimes(ref);
                 std::printf("%s\t%s\t%s\t%llu\t%s\t%s\t%s\t%s\n", path.c_str(), dir ? "directory" : "file",
                             parser->isDeleted(ref) ? "deleted" : "live", static_cast<unsigned long long>(size),
                             t.created.c_str(), t.accessed.c_str(), t.modified.c_str(), t.attributes.c_str());

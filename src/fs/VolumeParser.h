@@ -105,6 +105,8 @@ public:
     virtual void setName(EntryRef ref, const std::string& name) = 0;
     virtual std::uint64_t size(EntryRef ref) const = 0;
     virtual EntryTimeTexts formatTimes(EntryRef ref) const = 0;
+    // Only the attribute text of formatTimes (listings that show times otherwise).
+    virtual std::string attributeText(EntryRef ref) const { return formatTimes(ref).attributes; }
     virtual std::string formatSize(EntryRef ref) const = 0;
     virtual EntryTimesUtc times(EntryRef ref) const = 0;
 

@@ -89,32 +89,32 @@ struct DataRun {
 // One MFT record slot (or one record found by a scan). Tree links are indices into
 // the parser's entry list; 0 or a negative value means none.
 struct MftEntry {
-    std::array<char, 4> signature{};
+    // Wide fields first: millions of these are kept.
     std::uint64_t recordOffset = 0;
     std::uint64_t nameOffset = 0;  // into the parser's name store
-    std::uint32_t nameLength = 0;
-    bool hasName = false;
     std::int64_t parentIndex = 0;
     std::uint64_t allocatedSize = 0;
-    std::uint16_t recordFlags = 0;
-    std::uint8_t kind = 0;
-    std::uint8_t orphan = 0;
     std::uint64_t selfIndex = 0;
     std::int64_t firstChild = 0;
     std::int64_t nextSibling = 0;
     std::int64_t lastChild = 0;  // tail of the child chain, so appending is O(1)
-    bool linked = false;
-
     // Kept from the one parse so lists and --json never re-read the record.
     std::uint64_t created = 0, modified = 0, accessed = 0;  // FILETIME, UTC
-    bool hasTimes = false;
+    std::uint64_t dataSize = 0;    // unnamed $DATA's size when the record holds it
+    std::uint64_t baseRecord = 0;  // non-zero: an extension record of that base record
+    std::array<char, 4> signature{};
+    std::uint32_t nameLength = 0;
+    std::uint32_t recordNumber = 0;  // from the header, when it carries one
+    std::uint16_t recordFlags = 0;
     std::uint16_t fileAttributes = 0;  // low bits of the last $FILE_NAME's flags
-    std::uint64_t dataSize = 0;        // unnamed $DATA's size when the record holds it
+    std::uint8_t kind = 0;
+    std::uint8_t orphan = 0;
+    bool hasName = false;
+    bool linked = false;
+    bool hasTimes = false;
     bool dataSizeKnown = false;
     bool hasAttributeList = false;
-    std::uint32_t recordNumber = 0;  // from the header, when it carries one
     bool hasRecordNumber = false;
-    std::uint64_t baseRecord = 0;  // non-zero: an extension record of that base record
 
     bool isFileRecord() const {
         return signature[0] == 'F' && signature[1] == 'I' && signature[2] == 'L' && signature[3] == 'E';

@@ -341,8 +341,9 @@ void ntfs::collectMftRecords() {
     std::uint64_t planned = 0;  // slots the runs claim, saturating
     for (const auto& r : mftRuns)
         planned = r.length > (maxRecords - std::min(planned, maxRecords)) ? maxRecords : planned + r.length;
-    if (planned < maxRecords / bytesPerCluster) planned = planned * bytesPerCluster / recordSize;
-    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({planned, maxRecords, 1u << 22})));
+    planned = planned > UINT64_MAX / bytesPerCluster ? maxRecords : planned * bytesPerCluster / recordSize;
+    // One more for ORPHAN_ENTRY, appended by the tree build.
+    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>({planned, maxRecords, 1u << 22})) + 1);
 
     constexpr std::size_t kWindow = 4u << 20;
     std::vector<std::uint8_t> window(kWindow);
@@ -350,20 +351,20 @@ void ntfs::collectMftRecords() {
     std::size_t filled = 0;
     std::uint64_t pendingOffset = 0;
 
-    auto addRecord = [&](const std::uint8_t* bytes, std::uint64_t offset, bool hole) {
-        MftEntry e;
+    // The window is ours: records are fixed up and parsed where they lie.
+    auto addRecord = [&](std::uint8_t* bytes, std::uint64_t offset, bool hole) {
+        MftEntry& e = entries.emplace_back();
         e.recordOffset = offset;
-        e.selfIndex = entries.size();
+        e.selfIndex = entries.size() - 1;
         if (!hole) {
             std::memcpy(e.signature.data(), bytes, 4);
-            std::memcpy(recordBuffer_.data(), bytes, recordSize);
-            applyFixup(recordBuffer_);
-            storeParsed(e, parseRecordBytes(recordBuffer_));
+            const std::span<std::uint8_t> record(bytes, recordSize);
+            applyFixup(record);
+            storeParsed(e, parseRecordBytes(record));
         }
-        entries.push_back(e);
     };
     // Cuts the MFT's byte stream into record slots; a slot may span two runs.
-    auto feed = [&](const std::uint8_t* data, std::uint64_t offset, std::uint64_t n, bool hole) {
+    auto feed = [&](std::uint8_t* data, std::uint64_t offset, std::uint64_t n, bool hole) {
         while (n > 0 && entries.size() < maxRecords) {
             if (filled == 0 && n >= recordSize) {
                 addRecord(data, offset, hole);
@@ -401,9 +402,13 @@ void ntfs::collectMftRecords() {
         for (std::uint64_t done = 0; done < runBytes && entries.size() < maxRecords;) {
             if (stopRequested()) break;
             const std::uint64_t n = std::min<std::uint64_t>(kWindow, runBytes - done);
-            std::fill(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(n), 0);
-            if (base + done <= static_cast<std::uint64_t>(INT64_MAX) && reader->seek(static_cast<std::int64_t>(base + done)))
-                reader->read(window.data(), n);
+            const bool placed = base + done <= static_cast<std::uint64_t>(INT64_MAX) &&
+                                reader->seek(static_cast<std::int64_t>(base + done));
+            if (!placed || !reader->read(window.data(), n)) {
+                // Whatever could not be read is zeros, not the previous window's bytes.
+                std::fill(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(n), 0);
+                if (placed && reader->seek(static_cast<std::int64_t>(base + done))) reader->read(window.data(), n);
+            }
             feed(window.data(), base + done, n, false);
             done += n;
         }

@@ -155,8 +155,13 @@ EntryTimeTexts ntfs::formatTimes(EntryRef ref) const {
         t.accessed = timeText(e->accessed);
         t.modified = timeText(e->modified);
     }
-    t.attributes = attributeText(e->fileAttributes);
+    t.attributes = kelvara::attributeText(e->fileAttributes);
     return t;
+}
+
+std::string ntfs::attributeText(EntryRef ref) const {
+    const MftEntry* e = entry(ref);
+    return e ? kelvara::attributeText(e->fileAttributes) : std::string();
 }
 
 EntryTimesUtc ntfs::times(EntryRef ref) const {
