@@ -131,7 +131,7 @@ for n in nums:
         runs.append([n, 1])
 print('set -e')
 for start, count in runs:
-    print(f'dd if=\"$BIG\" bs=4096 skip={start} count={count} status=none')
+    print(f'dd if=\"$BIG\" bs=1M iflag=skip_bytes,count_bytes skip={start * 4096} count={count * 4096} status=none')
 print(f'# {len(runs)} extents, {len(nums)} clusters', file=sys.stderr)
 " >"$WORK/dd_extents.sh"
 ours=$(measure "kelvara-cli cat" "$WORK/big.out" "$CLI" cat "$BIG" --volume --path ROOT/big.bin)

@@ -388,6 +388,10 @@ void ntfs::collectMftRecords() {
         }
     };
 
+    std::uint64_t windows = 0, windowsDone = 0;
+    for (const auto& r : mftRuns)
+        windows += r.length > UINT64_MAX / bytesPerCluster ? UINT64_MAX / kWindow : (r.length * bytesPerCluster + kWindow - 1) / kWindow;
+    sink->setRange(0, static_cast<std::int64_t>(std::min<std::uint64_t>(windows, INT64_MAX)));
     for (const auto& run : mftRuns) {
         sink->setStatus(strprintf("parsing %lld cluster of MFT run.", static_cast<long long>(run.start)));
         if (stopRequested() || entries.size() >= maxRecords) break;
@@ -411,6 +415,7 @@ void ntfs::collectMftRecords() {
             }
             feed(window.data(), base + done, n, false);
             done += n;
+            sink->setPos(static_cast<std::int64_t>(++windowsDone));
         }
     }
 }

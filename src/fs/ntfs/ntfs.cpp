@@ -15,6 +15,16 @@ ntfs::ntfs() : recordBuffer_(kDefaultRecordSize, 0) {}
 bool ntfs::runScan(int mode) {
     if (!reader) return false;
     if (mode == 1 || mode == 3) {
+        // A new scan on this object starts from nothing.
+        entries.clear();
+        freeNames();
+        mftRuns.clear();
+        mftRunsReady = false;
+        needRunFromFirstEntry = true;
+        orphanIndex = -1;
+        rootIndex = 5;
+        deepRecordOffsets_.clear();
+        deepMapBuilt_ = false;
         reader->baseOffset = volume.START_SECTOR * 512;
         if (tree) insertRootItem();
         readBootSector();
@@ -184,6 +194,8 @@ bool ntfs::skipOnSave(EntryRef ref) const { return name(ref) == "$BadClus"; }
 bool ntfs::isSelfLink(EntryRef ref) const { return name(ref) == "."; }
 
 EntryRef ntfs::volumeRoot() const {
+    // The deep scan shows everything under ORPHAN_ENTRY; "." has no children there.
+    if (scanMode == 3) return orphanIndex >= 0 ? orphanIndex : kNoEntry;
     if (rootIndex > 0 && static_cast<std::uint64_t>(rootIndex) < entries.size()) return rootIndex;
     return orphanIndex >= 0 ? orphanIndex : kNoEntry;
 }

@@ -141,6 +141,7 @@ TEST(NtfsTree, DeepScanGroupsFilesUnderTheDirectoryBeforeThem) {
     EXPECT_EQ(children(p, p.orphanIndex), (Names{"D2", "D1", "F0"}));
     EXPECT_EQ(children(p, 5), (Names{"F3", "F2"}));
     EXPECT_EQ(children(p, 2), (Names{"F1"}));
+    EXPECT_EQ(p.volumeRoot(), p.orphanIndex);  // "." has no children in a deep scan
     const TreeItem top = tree.getChildItem(tree.getRootItem());
     EXPECT_EQ(tree.getItemText(top), "ORPHAN_ENTRY");
     EXPECT_EQ(tree.getNextSiblingItem(top), kNoItem);
