@@ -129,11 +129,13 @@ CommandRun setupCarve(CLI::App& app) {
             tree.setCheck(engine.rootItem(), true);
             summary = saveCheckedFinds(engine, args->out);
         }
+        std::vector<const ExtractResult*> saved(engine.found().size(), nullptr);
+        for (std::size_t k = 0; k < summary.results.size(); ++k) saved[summary.findIndexes[k]] = &summary.results[k];
         nlohmann::json out = nlohmann::json::array();
         for (std::size_t i = 0; i < engine.found().size(); ++i) {
             const myJpg::Found& f = engine.found()[i];
             const std::string& category = engine.signatures()[static_cast<std::size_t>(f.signatureId)].category;
-            const ExtractResult* r = i < summary.results.size() ? &summary.results[i] : nullptr;
+            const ExtractResult* r = saved[i];
             if (args->json) {
                 nlohmann::json o = {{"name", f.name}, {"category", category}, {"offset", f.start}, {"length", f.length}};
                 if (r) o["path"] = r->path;

@@ -64,6 +64,7 @@ RawSaveSummary saveCheckedFinds(myJpg& engine, const std::string& folder) {
         else if (!r.complete) ++summary.incomplete;
         else ++summary.saved;
         summary.results.push_back(std::move(r));
+        summary.findIndexes.push_back(index);
     }
     return summary;
 }

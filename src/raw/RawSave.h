@@ -19,6 +19,7 @@ struct RawSaveSummary {
     std::size_t incomplete = 0;  // written, but a read or a write failed (see the message)
     std::size_t failed = 0;      // no file could be created
     std::vector<ExtractResult> results;
+    std::vector<std::size_t> findIndexes;  // the find each result belongs to
 };
 
 // Saves every checked find below the engine's root item. The root and the category

@@ -57,7 +57,8 @@ TEST(CarveCli, DefaultListGivesBackEveryContiguousFile) {
         EXPECT_EQ(f["length"], row.size);
         const std::string category = f["category"];
         EXPECT_EQ(category, row.ext == "pdf" ? "Documents" : row.ext == "zip" ? "Archives" : "Images");
-        EXPECT_EQ(sha256OfFile(out.file(f["name"])), row.sha256);
+        EXPECT_EQ(f["path"], out.file(f["name"]));
+        EXPECT_EQ(sha256OfFile(f["path"]), row.sha256);
     }
 }
 
