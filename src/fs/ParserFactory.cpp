@@ -1,13 +1,14 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/hfsp/HFSP.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
-    (void)kind;
+    if (kind == "hfs+") return std::make_unique<HFSP>();
     return nullptr;
 }
 
