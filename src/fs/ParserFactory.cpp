@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "fs/hfsp/HFSP.h"
+#include "fs/ntfs/ntfs.h"
 
 namespace kelvara {
 
@@ -9,6 +10,7 @@ std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
     if (kind == "hfs+") return std::make_unique<HFSP>();
+    if (kind == "ntfs") return std::make_unique<ntfs>();
     return nullptr;
 }
 
