@@ -78,6 +78,7 @@ struct VolumeScanSetup {
 
 // What the last Save did.
 struct SaveOutcome {
+    bool asked = false;     // the confirmation was shown
     bool ran = false;       // the walk ran (confirmed)
     std::uint64_t found = 0;    // the count the confirmation asked about
     std::uint64_t written = 0;  // files written completely

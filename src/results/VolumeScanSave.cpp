@@ -40,6 +40,7 @@ void VolumeScanDlg::onSave() {
     lastSave_ = SaveOutcome{};
     const std::uint64_t n = parser_->countFiles(dir);
     lastSave_.found = n;
+    lastSave_.asked = true;
     sink_.setRange(0, static_cast<std::int64_t>(n));
     const std::string question = strprintf(
         "number of files found inside this folder = %lld .do u want to continue dumping these files..?",
@@ -121,6 +122,7 @@ void VolumeScanDlg::onTreeDoubleClick() {
     if (!isEnabled(IDC_TREE)) return;
     auto lock = lockParserForUi();
     if (!lock) return;
+    lastDump_ = ExtractResult{};
     const TreeItem item = tree_.getSelectedItem();
     const EntryRef e = entryOf(item);
     if (e == kNoEntry) return;
