@@ -1,13 +1,16 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
-    (void)kind;
+    if (kind == "fat32") return std::make_unique<Fat32Class>();
+    if (kind == "fat16" || kind == "fat") return std::make_unique<Fat16Class>();
     return nullptr;
 }
 
