@@ -3,6 +3,7 @@
 #include "common/Text.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
+#include "fs/hfsp/HFSP.h"
 
 namespace kelvara {
 
@@ -11,6 +12,7 @@ std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     // Each file system adds its line here.
     if (kind == "fat32") return std::make_unique<Fat32Class>();
     if (kind == "fat16" || kind == "fat") return std::make_unique<Fat16Class>();
+    if (kind == "hfs+") return std::make_unique<HFSP>();
     return nullptr;
 }
 
