@@ -1,12 +1,14 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/fat/Fat64Class.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
+    if (kind == "fat64" || kind == "exfat") return std::make_unique<Fat64Class>();
     (void)kind;
     return nullptr;
 }
