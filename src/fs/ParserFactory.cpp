@@ -5,6 +5,7 @@
 #include "fs/fat/Fat32Class.h"
 #include "fs/hfsp/HFSP.h"
 #include "fs/ntfs/ntfs.h"
+#include "fs/fat/Fat64Class.h"
 
 namespace kelvara {
 
@@ -15,6 +16,8 @@ std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     if (kind == "fat16" || kind == "fat") return std::make_unique<Fat16Class>();
     if (kind == "hfs+") return std::make_unique<HFSP>();
     if (kind == "ntfs") return std::make_unique<ntfs>();
+    if (kind == "fat64" || kind == "exfat") return std::make_unique<Fat64Class>();
+    (void)kind;
     return nullptr;
 }
 
