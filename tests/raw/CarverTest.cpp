@@ -212,6 +212,8 @@ TEST(Carver, FindsByCase) {
              place(v, 9216, {0x4F, 0x4F});
          },
          {{0, 8194, "8192 .se"}, {9216, 0, "9216 .o"}}},
+        {"a negative approximate size gives length 0", 1 * MiB, {sig("ng", "0x4E,0x47", "", "-5")},
+         [](auto& v) { place(v, 1024, {0x4E, 0x47}); }, {{1024, 0, "1024 .ng"}}},
         {"a find stops at the volume's end", 2 * MiB, {sig("ve", "0x56,0x45", "", "1048576")},
          [](auto& v) { place(v, 2 * MiB - 512, {0x56, 0x45}); }, {{2 * MiB - 512, 512, "2096640 .ve"}}},
         {"the tail after the last whole MiB is tested", MiB + 1024, {sig("tl", "0x54,0x4C", "", "100")},
