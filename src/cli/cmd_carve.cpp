@@ -60,7 +60,8 @@ VolumeRecord carveVolume(readWriteInterface& reader, const VolumeOptions& opts, 
         r.START_SECTOR = *opts.startSector;
         const std::int64_t start = *opts.startSector * 512;
         const std::int64_t rest = total > start ? total - start : 0;
-        sizeBytes = opts.sizeMb ? std::min<std::int64_t>(*opts.sizeMb * 1048576, rest) : rest;
+        sizeBytes = rest;
+        if (opts.sizeMb && *opts.sizeMb <= rest / 1048576) sizeBytes = std::max<std::int64_t>(0, *opts.sizeMb) * 1048576;
         r.VOLUME_SIZE = strprintf("%lld  MB", static_cast<long long>(sizeBytes / 1048576));
         return r;
     }

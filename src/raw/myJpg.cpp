@@ -74,7 +74,8 @@ std::int64_t myJpg::skipStep(const Signature& s) const {
 
 std::int64_t myJpg::reportFind(Signature& s, std::int64_t start, std::int64_t length,
                                std::int64_t nameOffset) {
-    // A find never runs past the end of the volume.
+    // A find never runs past the end of the volume, nor has a negative length.
+    if (length < 0) length = 0;
     if (length > volumeSize - start) length = std::max<std::int64_t>(0, volumeSize - start);
     Found f;
     f.start = start;

@@ -160,6 +160,13 @@ TEST(Carver, FindsByCase) {
              place(v, 1024 + 3000, {0x50, 0x4B, 0x05, 0x06});
          },
          {{1024, 3000 + 4 + 18, "1024 .zp"}}},
+        {"an end pattern across the boundary of the end search's windows", 4 * MiB,
+         {sig("wb", "0x57,0x42", "0x45,0x4E", "3145728")},
+         [](auto& v) {
+             place(v, 0, {0x57, 0x42});
+             place(v, MiB + 1, {0x45, 0x4E});
+         },
+         {{0, MiB + 3, "0 .wb"}}},
         {"length field: stated length plus header", 1 * MiB, {lengthSig("30000", false, "16")},
          [](auto& v) {
              place(v, 512, {0x4C, 0x46, 0, 0, 0x10, 0x27, 0, 0});  // 10000
@@ -205,6 +212,8 @@ TEST(Carver, FindsByCase) {
              place(v, 9216, {0x4F, 0x4F});
          },
          {{0, 8194, "8192 .se"}, {9216, 0, "9216 .o"}}},
+        {"a negative approximate size gives length 0", 1 * MiB, {sig("ng", "0x4E,0x47", "", "-5")},
+         [](auto& v) { place(v, 1024, {0x4E, 0x47}); }, {{1024, 0, "1024 .ng"}}},
         {"a find stops at the volume's end", 2 * MiB, {sig("ve", "0x56,0x45", "", "1048576")},
          [](auto& v) { place(v, 2 * MiB - 512, {0x56, 0x45}); }, {{2 * MiB - 512, 512, "2096640 .ve"}}},
         {"the tail after the last whole MiB is tested", MiB + 1024, {sig("tl", "0x54,0x4C", "", "100")},
