@@ -398,6 +398,14 @@ TEST(Fat64Extract, ChainsUnreadableClustersAndBounds) {
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(readFileBytes(r.path).size(), 8u * 512);
 
+    // A reformatted drive: no FAT lookups, the file is read on from its first cluster.
+    s.parser.driveFormatted = true;
+    r = s.parser.extractEntry(p.at("chain.bin"), out.path());
+    bytes = readFileBytes(r.path);
+    ASSERT_EQ(bytes.size(), 1280u);
+    EXPECT_EQ(bytes[600], 'c');
+    s.parser.driveFormatted = false;
+
     r = s.parser.extractEntry(p.at("empty.txt"), out.path());
     EXPECT_TRUE(r.complete);
     EXPECT_TRUE(readFileBytes(r.path).empty());
@@ -478,7 +486,7 @@ struct FixtureScan {
         for (EntryRef c = parser->firstChild(dir); c != kNoEntry; c = parser->nextSibling(c)) {
             const bool orphan = strip && depth == 0 && parser->name(c) == "ORPHAN ENTRY";
             const std::string p = orphan ? "" : prefix + parser->name(c);
-            if (!orphan) out.emplace(p, c);
+            if (!orphan && !out.emplace(p, c).second) ADD_FAILURE() << "listed twice: " << p;
             if (parser->hasChildren(c)) walk(c, orphan ? "" : p + "/", out, strip, depth + 1);
         }
     }

@@ -340,8 +340,15 @@ void Fat64Class::walkDirectory(std::vector<std::uint32_t> clusters, std::int32_t
                 s = (s / perCluster + 1) * perCluster;
                 continue;
             }
-            const std::size_t n = std::min(kMaxSetSlots, total - s);
-            for (std::size_t k = 0; k < n; ++k) std::memcpy(set + k * kSlotSize, slot(s + k), kSlotSize);
+            // Only the slots the set can use are copied, so that reading ahead crosses
+            // into the next cluster only for a set that does.
+            std::size_t n = 0;
+            while (n < kMaxSetSlots && s + n < total) {
+                const std::uint8_t* src = slot(s + n);
+                if (n >= 2 && src[0] != kNameEntry && src[0] != kDeletedNameEntry) break;
+                std::memcpy(set + n * kSlotSize, src, kSlotSize);
+                ++n;
+            }
             auto parsed = parseEntrySet(std::span<const std::uint8_t>(set, n * kSlotSize));
             if (!parsed) {
                 ++s;
@@ -459,7 +466,7 @@ std::vector<std::uint64_t> Fat64Class::findFats(int maxCount) {
     sink->setRange(0, 1000);
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));
     } catch (const std::bad_alloc&) {
         return fatPositions;
     }
@@ -496,7 +503,7 @@ std::vector<std::uint64_t> Fat64Class::findHeapOffsets(int maxCount) {
     if (maxCount <= 0) maxCount = 3;
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));
     } catch (const std::bad_alloc&) {
         return heapPositions;
     }
