@@ -407,7 +407,8 @@ void Fat64Class::fillTopLevel() {
     const CUseShGetFileInfo icons;
     const int folder = icons.getFolderIconIndex();
     for (std::size_t i = 0; i < records.size(); ++i) {
-        sink->setStatus(strprintf("filling entry =%d in tree ", int(i)));
+        // Every 256th record (and the last): the status line shows progress, not a log.
+        if ((i & 255) == 0 || i + 1 == records.size()) sink->setStatus(strprintf("filling entry =%d in tree ", int(i)));
         const ExFatEntryRecord& r = records[i];
         if (r.parentIndex != 0 || r.name == "DUMMY ENTRY") continue;
         const bool isFolder = isShownDirectory(r.attributes);
@@ -567,7 +568,8 @@ void Fat64Class::scanForEntries() {
                 const std::size_t n = acceptEntrySet(std::span<const std::uint8_t>(b, std::size_t(len - o)));
                 if (n) {
                     entryPositions.push_back(start + o);
-                    sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
+                    if ((entryPositions.size() & 255) == 1)
+                        sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
                     o += n * kSlotSize;
                     continue;
                 }
@@ -576,6 +578,7 @@ void Fat64Class::scanForEntries() {
         }
         next = start + o;
     }
+    if (!entryPositions.empty()) sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
 }
 
 void Fat64Class::buildFromPositions(std::uint64_t fatPosition, std::uint64_t heapPosition) {
