@@ -1,12 +1,14 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/ext2/ext2Class.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
     // Each file system adds its line here.
+    if (kind == "extx") return std::make_unique<ext2Class>();
     (void)kind;
     return nullptr;
 }
