@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 
 #include "common/Text.h"
 #include "fs/RecoveredFile.h"
@@ -313,13 +314,25 @@ void ext2Class::buildEntryTable() {
             types.push_back(h.fileType);
         };
         if (winner) add(hits_[*winner]);
-        for (std::size_t k = i; k < j; ++k) {
-            const DirHit& h = hits_[order[k]];
-            if (!h.deleted) continue;
-            bool duplicate = false;
-            for (std::size_t m = i; m < k && !duplicate; ++m) duplicate = same(hits_[order[m]], h);
-            for (std::size_t m = k + 1; m < j && !duplicate; ++m) duplicate = !hits_[order[m]].deleted && same(hits_[order[m]], h);
-            if (!duplicate) add(h);
+        if (j - i <= 32) {
+            for (std::size_t k = i; k < j; ++k) {
+                const DirHit& h = hits_[order[k]];
+                if (!h.deleted) continue;
+                bool duplicate = false;
+                for (std::size_t m = i; m < k && !duplicate; ++m) duplicate = same(hits_[order[m]], h);
+                for (std::size_t m = k + 1; m < j && !duplicate; ++m) duplicate = !hits_[order[m]].deleted && same(hits_[order[m]], h);
+                if (!duplicate) add(h);
+            }
+        } else {
+            // Many names for one inode (hard links, or a name churned in place): a set
+            // keeps this linear.
+            std::set<std::pair<std::uint32_t, std::string_view>> seen;
+            for (std::size_t k = i; k < j; ++k)
+                if (!hits_[order[k]].deleted) seen.emplace(hits_[order[k]].dirInode, nameOf(hits_[order[k]]));
+            for (std::size_t k = i; k < j; ++k) {
+                const DirHit& h = hits_[order[k]];
+                if (h.deleted && seen.emplace(h.dirInode, nameOf(h)).second) add(h);
+            }
         }
         i = j;
     }
