@@ -86,6 +86,11 @@ public:
     // the common end afterwards. False when this kind has no worker for the mode.
     virtual bool runScan(int mode) = 0;
 
+    // True when the scan shows its own end texts (HFS+: "Work Done." / "Work
+    // Aborted....") instead of the common end's message box and status line. The page
+    // still adds the placeholders, enables Back and hides the progress controls.
+    virtual bool hasOwnEndOfScan() const { return false; }
+
     // The advance options step of mode 2: runs this kind's finders over the volume and
     // applies the choice. Returns the texts of what the finders listed (candidates);
     // empty when they found nothing, in which case mode 2 cannot run.
@@ -116,8 +121,20 @@ public:
     virtual bool isSaveableDirectory(EntryRef ref) const { return isDirectory(ref); }
     // Entries counted but never written by Save (NTFS: "$BadClus").
     virtual bool skipOnSave(EntryRef) const { return false; }
-    // Directories that Save walks into but never creates (NTFS: ".").
+    // Directories that Save and search neither create nor walk into (NTFS: ".", the
+    // root's link to itself).
     virtual bool isSelfLink(EntryRef) const { return false; }
+
+    // How the results page treats this kind; the defaults follow the kind name.
+    // Which scan modes run a worker: NTFS and HFS+ 1 to 3, FAT and exFAT 1 and 2, ext 1.
+    virtual bool hasWorker(int mode) const;
+    // Recycled files get their names back from the $I files (NTFS, FAT32, exFAT).
+    virtual bool restoresRecycledNames() const;
+    // A double-click dump is followed by "file is dumped in path ..." (exFAT, ext, HFS+).
+    virtual bool reportsDumpedPath() const;
+    // The scan ends with "Work Done." or "Work Aborted...." in the status line instead
+    // of the completion message (HFS+).
+    virtual bool endsScanInStatusLine() const;
     // The entry that stands for the whole volume when "ROOT" is saved.
     virtual EntryRef volumeRoot() const = 0;
 

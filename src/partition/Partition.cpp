@@ -312,8 +312,15 @@ void Partition::searchPartitions(readWriteInterface& reader) {
         std::uint64_t i = 0;
         while (i < valid) {
             if (stopRequested.load()) break;
+            const std::uint8_t* raw = window.data() + i * 512;
+            // Almost every sector fails on its first byte or its ext magic; test only
+            // the candidates in full.
+            if (raw[0] != 0xEB && raw[0] != 0xE9 && raw[0] != 'H' && !(raw[0x38] == 0x53 && raw[0x39] == 0xEF)) {
+                ++i;
+                continue;
+            }
             const std::uint64_t position = windowStart + i * 512;
-            ByteReader s(window.data() + i * 512, 512);
+            ByteReader s(raw, 512);
             if (auto ntfs = parseNtfsBootSector(s)) {
                 const std::uint64_t mb = (*ntfs * 512) / 1048576;
                 if (*ntfs < kMaxSector && mb > 0) {
