@@ -225,9 +225,9 @@ TEST(Ext2Parser, NamesAndTexts) {
     const EntryRef hello = s.find("hello.txt", false);
     ASSERT_NE(hello, kNoEntry);
     const EntryTimeTexts t = s.parser->formatTimes(hello);
-    // mtime 1578573000 = 2020-01-09 12:30:00 UTC; atime 1610154000 = 2021-01-09 01:00 UTC.
-    EXPECT_EQ(t.modified, "01/09/2020  12:30 PM");
-    EXPECT_EQ(t.accessed, "01/09/2021  01:00 AM");
+    // mtime 1578486600 = 2020-01-08 12:30:00 UTC; atime 1610067600 = 2021-01-08 01:00 UTC.
+    EXPECT_EQ(t.modified, "01/08/2020  12:30 PM");
+    EXPECT_EQ(t.accessed, "01/08/2021  01:00 AM");
     EXPECT_EQ(t.attributes, "-OR-GR-UW-UR");
     EXPECT_EQ(s.parser->formatSize(hello), "120 Bytes");
     EXPECT_EQ(s.parser->formatSize(s.find("indirect/double.bin", false)), "400.00 KB");
