@@ -487,3 +487,40 @@ TEST(HfspBounds, StopEndsTheStepAndTheLaterStepsStillRun) {
     EXPECT_FALSE(hfs.isEntry(21));
     EXPECT_EQ(sink.statuses.back(), "Work Done.");
 }
+
+// Random damage anywhere in the metadata: every mode ends, every extraction ends, and
+// nothing is written beyond the volume's size.
+TEST(HfspBounds, RandomlyDamagedMetadataNeverBreaksTheScan) {
+    HfsTestImage base(48);
+    auto recs = rootRecords();
+    recs.push_back(folder(16, 2, u"Docs"));
+    recs.push_back(file(17, 16, u"a.txt", 5000, {{40, 2}}));
+    recs.push_back(file(18, 2, u"b.txt", 9000, {{42, 1}, {44, 2}}));
+    TestRecord big = file(19, 2, u"c.bin", 40000, {{30, 1}});
+    big.totalBlocks = 10;
+    recs.push_back(big);
+    base.setCatalog({recs, {file(20, 16, u"d.txt", 10, {{46, 1}})}});
+    base.setOverflow({{0, 19, 1, {{31, 9}}}});
+    std::uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (int round = 0; round < 150; ++round) {
+        HfsTestImage img = base;
+        const int flips = 1 + int(next() % 24);
+        for (int i = 0; i < flips; ++i) {
+            // The volume header, the extents-overflow file and the catalog (blocks 0-5).
+            const std::size_t at = round % 3 == 0 ? 1024 + next() % 512 : next() % (6 * 4096);
+            img.bytes[at] = std::uint8_t(next() >> 16);
+        }
+        for (int mode : {1, 3}) {
+            Scan s(img, mode);
+            ScratchDir out;
+            for (const auto& [id, e] : s.hfs->entries()) {
+                (void)s.hfs->formatTimes(id);
+                if (e.type != 2) continue;
+                const ExtractResult r = s.hfs->extractEntry(id, out.path());
+                EXPECT_LE(r.bytesWritten, img.bytes.size()) << "round " << round;
+            }
+            (void)s.hfs->countFiles(s.hfs->volumeRoot());
+        }
+    }
+}

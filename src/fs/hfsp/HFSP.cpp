@@ -522,8 +522,9 @@ ExtractResult HFSP::extractEntry(EntryRef ref, const std::string& outputFolder) 
     // A file cannot be larger than its volume; a size beyond it is a damaged record.
     std::uint64_t want = e->logicalSize;
     std::string message;
-    const std::uint64_t volumeBytes = std::uint64_t(header_.totalBlocks) * bs;
-    if (volumeBytes > 0 && want > volumeBytes) {
+    const std::uint64_t limit = volumeBlockLimit();
+    const std::uint64_t volumeBytes = limit > UINT64_MAX / bs ? UINT64_MAX : limit * bs;
+    if (want > volumeBytes) {
         want = volumeBytes;
         message = strprintf("the record's size of %llu bytes exceeds the volume; %llu bytes written",
                             static_cast<unsigned long long>(e->logicalSize), static_cast<unsigned long long>(want));
