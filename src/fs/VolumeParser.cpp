@@ -3,6 +3,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/Text.h"
+
 namespace kelvara {
 
 std::uint64_t VolumeParser::countFiles(EntryRef dir) const {
@@ -23,5 +25,25 @@ std::uint64_t VolumeParser::countFiles(EntryRef dir) const {
     }
     return count;
 }
+
+bool VolumeParser::hasWorker(int mode) const {
+    const std::string k = asciiLower(kindName());
+    if (k == "ntfs" || k == "hfs+") return mode >= 1 && mode <= 3;
+    if (k == "fat16" || k == "fat" || k == "fat32" || k == "fat64" || k == "exfat") return mode == 1 || mode == 2;
+    if (k == "extx") return mode == 1;
+    return false;
+}
+
+bool VolumeParser::restoresRecycledNames() const {
+    const std::string k = asciiLower(kindName());
+    return k == "ntfs" || k == "fat32" || k == "fat64" || k == "exfat";
+}
+
+bool VolumeParser::reportsDumpedPath() const {
+    const std::string k = asciiLower(kindName());
+    return k == "fat64" || k == "exfat" || k == "extx" || k == "hfs+";
+}
+
+bool VolumeParser::endsScanInStatusLine() const { return asciiLower(kindName()) == "hfs+"; }
 
 }  // namespace kelvara

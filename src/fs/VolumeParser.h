@@ -121,8 +121,20 @@ public:
     virtual bool isSaveableDirectory(EntryRef ref) const { return isDirectory(ref); }
     // Entries counted but never written by Save (NTFS: "$BadClus").
     virtual bool skipOnSave(EntryRef) const { return false; }
-    // Directories that Save walks into but never creates (NTFS: ".").
+    // Directories that Save and search neither create nor walk into (NTFS: ".", the
+    // root's link to itself).
     virtual bool isSelfLink(EntryRef) const { return false; }
+
+    // How the results page treats this kind; the defaults follow the kind name.
+    // Which scan modes run a worker: NTFS and HFS+ 1 to 3, FAT and exFAT 1 and 2, ext 1.
+    virtual bool hasWorker(int mode) const;
+    // Recycled files get their names back from the $I files (NTFS, FAT32, exFAT).
+    virtual bool restoresRecycledNames() const;
+    // A double-click dump is followed by "file is dumped in path ..." (exFAT, ext, HFS+).
+    virtual bool reportsDumpedPath() const;
+    // The scan ends with "Work Done." or "Work Aborted...." in the status line instead
+    // of the completion message (HFS+).
+    virtual bool endsScanInStatusLine() const;
     // The entry that stands for the whole volume when "ROOT" is saved.
     virtual EntryRef volumeRoot() const = 0;
 
