@@ -16,8 +16,6 @@ using namespace hfsp;
 
 namespace {
 
-constexpr const char* kWorkDone = "Work Done.";
-constexpr const char* kWorkAborted = "Work Aborted....";
 constexpr std::size_t kBTreeWindowBytes = 4u << 20;
 constexpr std::size_t kExtractChunkBytes = 1u << 20;
 // How often the tight per-block and per-entry loops look at the stop flag.
@@ -402,8 +400,7 @@ bool HFSP::runScan(int mode) {
 
     if (!reader || volume.START_SECTOR < 0 ||
         volume.START_SECTOR > std::numeric_limits<std::int64_t>::max() / kSectorSize) {
-        status(kWorkAborted);
-        return true;
+        return false;
     }
     reader->baseOffset = volume.START_SECTOR * kSectorSize;
     if (tree) {
@@ -419,8 +416,7 @@ bool HFSP::runScan(int mode) {
     linkChildren();
     fillRootItems();
     succeeded_ = ok;
-    status(ok ? kWorkDone : kWorkAborted);
-    return true;
+    return ok;
 }
 
 std::vector<std::string> HFSP::prepareAdvanced(const AdvancedChoice&) {
