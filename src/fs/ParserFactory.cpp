@@ -1,13 +1,21 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/fat/Fat16Class.h"
+#include "fs/fat/Fat32Class.h"
+#include "fs/fat/Fat64Class.h"
+#include "fs/hfsp/HFSP.h"
+#include "fs/ntfs/ntfs.h"
 
 namespace kelvara {
 
 std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     const std::string kind = asciiLower(fileSystem);
-    // Each file system adds its line here.
-    (void)kind;
+    if (kind == "ntfs") return std::make_unique<ntfs>();
+    if (kind == "fat32") return std::make_unique<Fat32Class>();
+    if (kind == "fat16" || kind == "fat") return std::make_unique<Fat16Class>();
+    if (kind == "fat64" || kind == "exfat") return std::make_unique<Fat64Class>();
+    if (kind == "hfs+") return std::make_unique<HFSP>();
     return nullptr;
 }
 

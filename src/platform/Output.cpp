@@ -134,6 +134,12 @@ std::string temporaryDirectory() {
     return (t && *t) ? std::string(t) : std::string("/tmp");
 }
 
+std::optional<std::string> createPrivateTemporaryDirectory(const std::string& prefix) {
+    std::string pattern = joinPath(temporaryDirectory(), prefix + ".XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) return std::nullopt;
+    return pattern;
+}
+
 std::string executableDirectory() {
     char buf[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

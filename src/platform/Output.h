@@ -64,6 +64,8 @@ bool setFileTimes(const std::string& path, std::optional<UtcTime> created,
                   std::optional<UtcTime> accessed, std::optional<UtcTime> modified);
 
 std::string temporaryDirectory();
+// A new folder under the temporary folder that only this user can enter (mkdtemp).
+std::optional<std::string> createPrivateTemporaryDirectory(const std::string& prefix);
 // The folder that holds the running executable.
 std::string executableDirectory();
 
