@@ -44,6 +44,4 @@ bool VolumeParser::reportsDumpedPath() const {
     return k == "fat64" || k == "exfat" || k == "extx" || k == "hfs+";
 }
 
-bool VolumeParser::endsScanInStatusLine() const { return asciiLower(kindName()) == "hfs+"; }
-
 }  // namespace kelvara

@@ -154,13 +154,14 @@ void VolumeScanDlg::startScanWorker() {
 }
 
 void VolumeScanDlg::scanWorker() {
-    const bool statusEnd = parser_->endsScanInStatusLine();
+    // HFS+ ends with its own texts ("Work Done." / "Work Aborted....") instead of the
+    // completion message.
+    const bool statusEnd = parser_->hasOwnEndOfScan();
     {
         std::lock_guard<std::mutex> lock(parserMutex_);
-        const bool ran = parser_->runScan(scanMode_);
+        parser_->runScan(scanMode_);
         addPlaceholders();
-        if (statusEnd) setText(IDC_STATUS, ran ? "Work Done." : "Work Aborted....");
-        else restoreRecycledNames();
+        if (!statusEnd) restoreRecycledNames();
     }
     enable(IDC_BACK, true);
     if (!statusEnd) {

@@ -59,11 +59,13 @@ public:
     }
 
     std::string kindName() const override { return kind_; }
+    bool hasOwnEndOfScan() const override { return kind_ == "HFS+"; }
 
     bool runScan(int mode) override {
         scannedMode = mode;
         if (duringScan) duringScan(*this);
         if (!tree) return false;
+        if (hasOwnEndOfScan()) sink->setStatus(scanResult ? "Work Done." : "Work Aborted....");
         const int folder = CUseShGetFileInfo::kFolderIcon;
         const TreeItem rootItem = tree->insertItem("ROOT", folder, folder);
         tree->setItemData(rootItem, 0);  // as a model's default data word: entry 0

@@ -191,12 +191,19 @@ TEST(VolumeScanDlg, DispatchFollowsTheKindAndModeTable) {
             EXPECT_EQ(h.fake->scannedMode, c.mode);
         }
     }
-    // A failed HFS+ scan ends with the abort text.
-    auto hfs = std::make_unique<FakeVolumeParser>("HFS+");
-    hfs->scanResult = false;
-    PageHarness h(std::move(hfs), "HFS+");
+    // A scan with its own end (HFS+) keeps its texts and still gets placeholders.
+    auto hfs = sampleVolume();
+    auto own = std::make_unique<FakeVolumeParser>("HFS+");
+    own->entries = hfs->entries;
+    own->root = hfs->root;
+    own->scanResult = false;
+    PageHarness h(std::move(own), "HFS+");
     h.scan();
     EXPECT_EQ(h.page->text(IDC_STATUS), "Work Aborted....");
+    EXPECT_TRUE(h.messages.shown().empty());
+    EXPECT_EQ(h.childTexts(h.child(h.root(), "Docs")), std::vector<std::string>{kPlaceholderText});
+    EXPECT_FALSE(h.page->isVisible(IDC_PROGRESS));
+    EXPECT_TRUE(h.page->isEnabled(IDC_BACK));
 }
 
 TEST(VolumeScanDlg, PlaceholdersAreAddedOnceAndReplacedOnce) {
