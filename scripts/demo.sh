@@ -25,7 +25,10 @@ echo "== Recovering the whole NTFS volume, deleted files included, into $work/re
 rm -rf "$work/recovered"
 "$cli" recover "$work/demo.img" --partition 0 --out "$work/recovered" 2>/dev/null
 echo
-echo "== What was written"
+echo "== The deleted files it wrote, checked against demo/demo.manifest"
+awk -v out="$work/recovered" '$1 == "deleted" && $2 == "ntfs" { print $5 "  " out "/" $3 }' demo/demo.manifest | sha256sum -c
+echo
+echo "== Everything it wrote (the volume's own \$ files left out)"
 (cd "$work/recovered" && find . -type f ! -name '$*' | sort)
 echo
 echo "Demo files are in $work"
