@@ -15,4 +15,17 @@ echo
 echo "== The same disk searched sector by sector"
 "$cli" partitions "$work/demo.img" --search
 echo
+echo "== Every entry of the NTFS volume (partition 0), deleted ones included"
+"$cli" scan "$work/demo.img" --partition 0 2>/dev/null
+echo
+echo "== Every entry of the FAT32 volume (partition 1)"
+"$cli" scan "$work/demo.img" --partition 1 2>/dev/null
+echo
+echo "== Recovering the whole NTFS volume, deleted files included, into $work/recovered"
+rm -rf "$work/recovered"
+"$cli" recover "$work/demo.img" --partition 0 --out "$work/recovered" 2>/dev/null
+echo
+echo "== What was written"
+(cd "$work/recovered" && find . -type f ! -name '$*' | sort)
+echo
 echo "Demo files are in $work"

@@ -1,6 +1,7 @@
 #include "fs/ParserFactory.h"
 
 #include "common/Text.h"
+#include "fs/ext2/ext2Class.h"
 #include "fs/fat/Fat16Class.h"
 #include "fs/fat/Fat32Class.h"
 #include "fs/fat/Fat64Class.h"
@@ -16,6 +17,7 @@ std::unique_ptr<VolumeParser> createParser(const std::string& fileSystem) {
     if (kind == "fat16" || kind == "fat") return std::make_unique<Fat16Class>();
     if (kind == "fat64" || kind == "exfat") return std::make_unique<Fat64Class>();
     if (kind == "hfs+") return std::make_unique<HFSP>();
+    if (kind == "extx") return std::make_unique<ext2Class>();
     return nullptr;
 }
 

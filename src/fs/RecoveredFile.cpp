@@ -32,6 +32,17 @@ bool RecoveredFile::writeZeros(std::uint64_t count) {
     return true;
 }
 
+bool RecoveredFile::skipZeros(std::uint64_t count) {
+    if (count < (1 << 16)) return writeZeros(count);
+    if (!file_.skip(count)) {
+        if (!file_.isOpen()) return false;
+        writeFailed_ = true;
+        return false;
+    }
+    written_ += count;
+    return true;
+}
+
 ExtractResult RecoveredFile::finish(const EntryTimesUtc& times, bool complete, const std::string& message) {
     ExtractResult r;
     r.path = file_.path();

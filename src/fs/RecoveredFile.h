@@ -16,6 +16,8 @@ public:
     bool create(const std::string& folder, const std::string& name);
     bool write(const void* data, std::size_t count);
     bool writeZeros(std::uint64_t count);
+    // The same as writeZeros, as a hole in the output where the file system allows.
+    bool skipZeros(std::uint64_t count);
     // Closes the file and sets its times. complete says whether every byte was read;
     // message says what was not.
     ExtractResult finish(const EntryTimesUtc& times, bool complete, const std::string& message = {});

@@ -86,11 +86,6 @@ public:
     // the common end afterwards. False when this kind has no worker for the mode.
     virtual bool runScan(int mode) = 0;
 
-    // True when the scan shows its own end texts (HFS+: "Work Done." / "Work
-    // Aborted....") instead of the common end's message box and status line. The page
-    // still adds the placeholders, enables Back and hides the progress controls.
-    virtual bool hasOwnEndOfScan() const { return false; }
-
     // The advance options step of mode 2: runs this kind's finders over the volume and
     // applies the choice. Returns the texts of what the finders listed (candidates);
     // empty when they found nothing, in which case mode 2 cannot run.

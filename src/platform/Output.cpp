@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace kelvara::platform {
 
@@ -98,6 +99,19 @@ bool OutputFile::write(const void* data, std::size_t count) {
         }
         p += n;
         count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool OutputFile::skip(std::uint64_t count) {
+    if (fd_ < 0) return false;
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at < 0 || count > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max() - at)) return false;
+    const off_t to = at + static_cast<off_t>(count);
+    if (::ftruncate(fd_, to) != 0 || ::lseek(fd_, to, SEEK_SET) != to) {
+        error_ = std::strerror(errno);
+        failed_ = true;
+        return false;
     }
     return true;
 }

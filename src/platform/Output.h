@@ -39,6 +39,9 @@ public:
     // name is taken). Never follows a link and never opens an existing file.
     bool create(const std::string& folder, const std::string& safeName);
     bool write(const void* data, std::size_t count);
+    // Moves count bytes on and extends the file to there, leaving a hole that reads as
+    // zeros (sparse when the file system can).
+    bool skip(std::uint64_t count);
     // Closes the file; false when a write or the close failed.
     bool close();
     bool isOpen() const { return fd_ >= 0; }

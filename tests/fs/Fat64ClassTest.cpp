@@ -398,6 +398,14 @@ TEST(Fat64Extract, ChainsUnreadableClustersAndBounds) {
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(readFileBytes(r.path).size(), 8u * 512);
 
+    // A reformatted drive: no FAT lookups, the file is read on from its first cluster.
+    s.parser.driveFormatted = true;
+    r = s.parser.extractEntry(p.at("chain.bin"), out.path());
+    bytes = readFileBytes(r.path);
+    ASSERT_EQ(bytes.size(), 1280u);
+    EXPECT_EQ(bytes[600], 'c');
+    s.parser.driveFormatted = false;
+
     r = s.parser.extractEntry(p.at("empty.txt"), out.path());
     EXPECT_TRUE(r.complete);
     EXPECT_TRUE(readFileBytes(r.path).empty());
@@ -478,7 +486,7 @@ struct FixtureScan {
         for (EntryRef c = parser->firstChild(dir); c != kNoEntry; c = parser->nextSibling(c)) {
             const bool orphan = strip && depth == 0 && parser->name(c) == "ORPHAN ENTRY";
             const std::string p = orphan ? "" : prefix + parser->name(c);
-            if (!orphan) out.emplace(p, c);
+            if (!orphan && !out.emplace(p, c).second) ADD_FAILURE() << "listed twice: " << p;
             if (parser->hasChildren(c)) walk(c, orphan ? "" : p + "/", out, strip, depth + 1);
         }
     }
@@ -611,6 +619,40 @@ TEST(Fat64Fixtures, AdvancedScanOfAnIntactVolumeUsesItsBootGeometry) {
     ASSERT_TRUE(p.runScan(2));
     EXPECT_EQ(p.clusterSize(), 512u);
     checkFixture(s, "exfat_c512", true, {{"gone_fragmented_file.bin", 512}});
+}
+
+}  // namespace
+
+namespace {
+
+// The results page gives recycled files back their names from the $I files, through
+// this parser's extraction and renaming.
+TEST(Fat64Recycle, ResultsPageRestoresTheDeletedFilesName) {
+    MiniVolume v;
+    v.chain({2});
+    v.put(v.at(2), entrySet({.attributes = 0x16, .name = u16("$RECYCLE.BIN"), .firstCluster = 3, .size = 512, .flags = 3}));
+    v.put(v.at(3), entrySet({.attributes = 0x10, .name = u16("S-1-5-21-1"), .firstCluster = 4, .size = 512, .flags = 3}));
+    const std::string original = "C:\\Users\\me\\report.txt";
+    std::vector<std::uint8_t> index(28 + 2 * (original.size() + 1), 0);
+    put64(index, 0, 2);
+    put64(index, 8, 5);
+    put32(index, 24, std::uint32_t(original.size() + 1));
+    for (std::size_t i = 0; i < original.size(); ++i) put16(index, 28 + 2 * i, std::uint8_t(original[i]));
+    std::vector<std::uint8_t> user = entrySet({.name = u16("$I123456.txt"), .firstCluster = 5, .size = index.size(), .flags = 3});
+    auto r = entrySet({.name = u16("$R123456.txt"), .firstCluster = 6, .size = 5, .flags = 3});
+    user.insert(user.end(), r.begin(), r.end());
+    v.put(v.at(4), user);
+    v.put(v.at(5), index);
+    v.put(v.at(6), {'h', 'e', 'l', 'l', 'o'});
+    ScratchDir dir;
+    writeFileBytes(dir.file("recycle.img"), v.img);
+
+    const auto listed = runCli({"list", dir.file("recycle.img"), "--start-sector", "0", "--fs", "exFat", "--path",
+                                "ROOT/$RECYCLE.BIN/S-1-5-21-1"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("report.txt"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("$R123456.txt"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("$I123456.txt"), std::string::npos) << listed.out;
 }
 
 }  // namespace

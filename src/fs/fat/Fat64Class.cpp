@@ -340,8 +340,15 @@ void Fat64Class::walkDirectory(std::vector<std::uint32_t> clusters, std::int32_t
                 s = (s / perCluster + 1) * perCluster;
                 continue;
             }
-            const std::size_t n = std::min(kMaxSetSlots, total - s);
-            for (std::size_t k = 0; k < n; ++k) std::memcpy(set + k * kSlotSize, slot(s + k), kSlotSize);
+            // Only the slots the set can use are copied, so that reading ahead crosses
+            // into the next cluster only for a set that does.
+            std::size_t n = 0;
+            while (n < kMaxSetSlots && s + n < total) {
+                const std::uint8_t* src = slot(s + n);
+                if (n >= 2 && src[0] != kNameEntry && src[0] != kDeletedNameEntry) break;
+                std::memcpy(set + n * kSlotSize, src, kSlotSize);
+                ++n;
+            }
             auto parsed = parseEntrySet(std::span<const std::uint8_t>(set, n * kSlotSize));
             if (!parsed) {
                 ++s;
@@ -400,7 +407,8 @@ void Fat64Class::fillTopLevel() {
     const CUseShGetFileInfo icons;
     const int folder = icons.getFolderIconIndex();
     for (std::size_t i = 0; i < records.size(); ++i) {
-        sink->setStatus(strprintf("filling entry =%d in tree ", int(i)));
+        // Every 256th record (and the last): the status line shows progress, not a log.
+        if ((i & 255) == 0 || i + 1 == records.size()) sink->setStatus(strprintf("filling entry =%d in tree ", int(i)));
         const ExFatEntryRecord& r = records[i];
         if (r.parentIndex != 0 || r.name == "DUMMY ENTRY") continue;
         const bool isFolder = isShownDirectory(r.attributes);
@@ -459,7 +467,7 @@ std::vector<std::uint64_t> Fat64Class::findFats(int maxCount) {
     sink->setRange(0, 1000);
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));
     } catch (const std::bad_alloc&) {
         return fatPositions;
     }
@@ -496,7 +504,7 @@ std::vector<std::uint64_t> Fat64Class::findHeapOffsets(int maxCount) {
     if (maxCount <= 0) maxCount = 3;
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));
     } catch (const std::bad_alloc&) {
         return heapPositions;
     }
@@ -560,7 +568,8 @@ void Fat64Class::scanForEntries() {
                 const std::size_t n = acceptEntrySet(std::span<const std::uint8_t>(b, std::size_t(len - o)));
                 if (n) {
                     entryPositions.push_back(start + o);
-                    sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
+                    if ((entryPositions.size() & 255) == 1)
+                        sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
                     o += n * kSlotSize;
                     continue;
                 }
@@ -569,6 +578,7 @@ void Fat64Class::scanForEntries() {
         }
         next = start + o;
     }
+    if (!entryPositions.empty()) sink->setStatus(strprintf("found Entry %d ", int(entryPositions.size())));
 }
 
 void Fat64Class::buildFromPositions(std::uint64_t fatPosition, std::uint64_t heapPosition) {

@@ -16,8 +16,6 @@ using namespace hfsp;
 
 namespace {
 
-constexpr const char* kWorkDone = "Work Done.";
-constexpr const char* kWorkAborted = "Work Aborted....";
 constexpr std::size_t kBTreeWindowBytes = 4u << 20;
 constexpr std::size_t kExtractChunkBytes = 1u << 20;
 // How often the tight per-block and per-entry loops look at the stop flag.
@@ -402,8 +400,7 @@ bool HFSP::runScan(int mode) {
 
     if (!reader || volume.START_SECTOR < 0 ||
         volume.START_SECTOR > std::numeric_limits<std::int64_t>::max() / kSectorSize) {
-        status(kWorkAborted);
-        return true;
+        return false;
     }
     reader->baseOffset = volume.START_SECTOR * kSectorSize;
     if (tree) {
@@ -419,8 +416,7 @@ bool HFSP::runScan(int mode) {
     linkChildren();
     fillRootItems();
     succeeded_ = ok;
-    status(ok ? kWorkDone : kWorkAborted);
-    return true;
+    return ok;
 }
 
 std::vector<std::string> HFSP::prepareAdvanced(const AdvancedChoice&) {
@@ -522,8 +518,9 @@ ExtractResult HFSP::extractEntry(EntryRef ref, const std::string& outputFolder) 
     // A file cannot be larger than its volume; a size beyond it is a damaged record.
     std::uint64_t want = e->logicalSize;
     std::string message;
-    const std::uint64_t volumeBytes = std::uint64_t(header_.totalBlocks) * bs;
-    if (volumeBytes > 0 && want > volumeBytes) {
+    const std::uint64_t limit = volumeBlockLimit();
+    const std::uint64_t volumeBytes = limit > UINT64_MAX / bs ? UINT64_MAX : limit * bs;
+    if (want > volumeBytes) {
         want = volumeBytes;
         message = strprintf("the record's size of %llu bytes exceeds the volume; %llu bytes written",
                             static_cast<unsigned long long>(e->logicalSize), static_cast<unsigned long long>(want));

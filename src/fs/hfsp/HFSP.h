@@ -49,9 +49,10 @@ public:
     };
 
     std::string kindName() const override { return "HFS+"; }
+    // True when every step succeeded: the page then ends with "Work Done.", otherwise
+    // with "Work Aborted...." (what was found is listed either way).
     bool runScan(int mode) override;
     std::vector<std::string> prepareAdvanced(const AdvancedChoice&) override;
-    bool hasOwnEndOfScan() const override { return true; }
 
     bool isEntry(EntryRef ref) const override { return find(ref) != nullptr; }
     bool isDirectory(EntryRef ref) const override;
