@@ -122,7 +122,7 @@ CommandRun setupScan(CLI::App& app) {
                 row += ",\"accessed\":";
                 appendIsoTime(row, utc.accessed);
                 row += ",\"attributes\":";
-                appendJsonString(row, parser->attributeText(ref));
+                appendJsonString(row, parser->formatAttributes(ref));
                 row += '}';
                 std::fwrite(row.data(), 1, row.size(), stdout);
             } else {

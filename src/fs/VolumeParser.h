@@ -106,7 +106,7 @@ public:
     virtual std::uint64_t size(EntryRef ref) const = 0;
     virtual EntryTimeTexts formatTimes(EntryRef ref) const = 0;
     // Only the attribute text of formatTimes (listings that show times otherwise).
-    virtual std::string attributeText(EntryRef ref) const { return formatTimes(ref).attributes; }
+    virtual std::string formatAttributes(EntryRef ref) const { return formatTimes(ref).attributes; }
     virtual std::string formatSize(EntryRef ref) const = 0;
     virtual EntryTimesUtc times(EntryRef ref) const = 0;
 

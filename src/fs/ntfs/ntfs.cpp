@@ -169,7 +169,7 @@ EntryTimeTexts ntfs::formatTimes(EntryRef ref) const {
     return t;
 }
 
-std::string ntfs::attributeText(EntryRef ref) const {
+std::string ntfs::formatAttributes(EntryRef ref) const {
     const MftEntry* e = entry(ref);
     return e ? kelvara::attributeText(e->fileAttributes) : std::string();
 }
