@@ -475,7 +475,12 @@ std::string HFSP::formatSize(EntryRef ref) const { return formatSizeText(size(re
 EntryTimeTexts HFSP::formatTimes(EntryRef ref) const {
     const HfsEntry* e = find(ref);
     if (!e || e->cnid == orphanId_) return {};
-    return {dateText(e->createDate), dateText(e->accessDate), dateText(e->contentModDate), attributeText(e->fileMode)};
+    return {dateText(e->createDate), dateText(e->accessDate), dateText(e->contentModDate), hfsp::attributeText(e->fileMode)};
+}
+
+std::string HFSP::attributeText(EntryRef ref) const {
+    const HfsEntry* e = find(ref);
+    return e && e->cnid != orphanId_ ? hfsp::attributeText(e->fileMode) : std::string();
 }
 
 EntryTimesUtc HFSP::times(EntryRef ref) const {
