@@ -44,4 +44,6 @@ bool VolumeParser::reportsDumpedPath() const {
     return k == "fat64" || k == "exfat" || k == "extx" || k == "hfs+";
 }
 
+bool VolumeParser::hasOwnEndOfScan() const { return asciiLower(kindName()) == "hfs+"; }
+
 }  // namespace kelvara

@@ -129,6 +129,9 @@ public:
     virtual bool restoresRecycledNames() const;
     // A double-click dump is followed by "file is dumped in path ..." (exFAT, ext, HFS+).
     virtual bool reportsDumpedPath() const;
+    // The scan ends with "Work Done." or "Work Aborted...." in the status line instead of
+    // the common end's message box (HFS+).
+    virtual bool hasOwnEndOfScan() const;
     // The entry that stands for the whole volume when "ROOT" is saved.
     virtual EntryRef volumeRoot() const = 0;
 

@@ -374,7 +374,7 @@ TEST(HfspModes, EndTexts) {
     HfsTestImage img;
     Scan s(img, 1);
     EXPECT_FALSE(s.hfs->runScan(4));
-    EXPECT_TRUE(s.hfs->endsScanInStatusLine());
+    EXPECT_TRUE(s.hfs->hasOwnEndOfScan());
     EXPECT_TRUE(s.hfs->hasWorker(1) && s.hfs->hasWorker(2) && s.hfs->hasWorker(3));
     EXPECT_FALSE(s.hfs->prepareAdvanced({}).empty());
 }

@@ -478,7 +478,7 @@ EntryTimeTexts HFSP::formatTimes(EntryRef ref) const {
     return {dateText(e->createDate), dateText(e->accessDate), dateText(e->contentModDate), hfsp::attributeText(e->fileMode)};
 }
 
-std::string HFSP::attributeText(EntryRef ref) const {
+std::string HFSP::formatAttributes(EntryRef ref) const {
     const HfsEntry* e = find(ref);
     return e && e->cnid != orphanId_ ? hfsp::attributeText(e->fileMode) : std::string();
 }

@@ -64,7 +64,7 @@ public:
     void setName(EntryRef ref, const std::string& name) override;
     std::uint64_t size(EntryRef ref) const override;
     EntryTimeTexts formatTimes(EntryRef ref) const override;
-    std::string attributeText(EntryRef ref) const override;
+    std::string formatAttributes(EntryRef ref) const override;
     std::string formatSize(EntryRef ref) const override;
     EntryTimesUtc times(EntryRef ref) const override;
     ExtractResult extractEntry(EntryRef ref, const std::string& outputFolder) override;
