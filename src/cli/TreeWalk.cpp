@@ -34,27 +34,34 @@ std::vector<EntryRef> childrenOf(const VolumeParser& parser, EntryRef dir, std::
 
 }  // namespace
 
-void walkEntries(const VolumeParser& parser, const CXHtmlTree& tree,
-                 const std::function<bool(EntryRef, const std::string&)>& visit) {
+std::size_t walkEntries(const VolumeParser& parser, const CXHtmlTree& tree,
+                        const std::function<bool(EntryRef, const std::string&)>& visit) {
     struct Pending {
         EntryRef ref;
         std::string parentPath;
+        std::size_t depth;
     };
     std::vector<Pending> stack;
     const auto top = topLevel(parser, tree);
-    for (auto it = top.rbegin(); it != top.rend(); ++it) stack.push_back({*it, "ROOT"});
+    for (auto it = top.rbegin(); it != top.rend(); ++it) stack.push_back({*it, "ROOT", 1});
     std::unordered_set<EntryRef> seen, chainSeen;
+    std::size_t notEntered = 0;
     while (!stack.empty()) {
         Pending p = std::move(stack.back());
         stack.pop_back();
         if (!seen.insert(p.ref).second) continue;
         std::string path = p.parentPath + "/" + parser.name(p.ref);
-        if (!visit(p.ref, path)) return;
+        if (!visit(p.ref, path)) return notEntered;
         if (!parser.isDirectory(p.ref)) continue;
+        if (p.depth >= kMaxListedDepth) {
+            if (parser.firstChild(p.ref) != kNoEntry) ++notEntered;
+            continue;
+        }
         const auto kids = childrenOf(parser, p.ref, chainSeen);
         for (auto it = kids.rbegin(); it != kids.rend(); ++it)
-            if (!seen.count(*it)) stack.push_back({*it, path});
+            if (!seen.count(*it)) stack.push_back({*it, path, p.depth + 1});
     }
+    return notEntered;
 }
 
 EntryRef findEntryByPath(const VolumeParser& parser, const CXHtmlTree& tree, const std::string& path) {

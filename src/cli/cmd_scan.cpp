@@ -102,7 +102,7 @@ CommandRun setupScan(CLI::App& app) {
         bool first = true;
         std::string row;
         if (args->json) std::fputs("[", stdout);
-        walkEntries(*parser, tree, [&](EntryRef ref, const std::string& path) {
+        const std::size_t notEntered = walkEntries(*parser, tree, [&](EntryRef ref, const std::string& path) {
             const bool dir = parser->isDirectory(ref);
             const std::uint64_t size = dir ? 0 : parser->size(ref);
             if (args->json) {
@@ -136,6 +136,9 @@ CommandRun setupScan(CLI::App& app) {
         });
         if (args->json) std::fputs(first ? "]\n" : "\n]\n", stdout);
         std::fflush(stdout);
+        if (notEntered > 0)
+            std::fprintf(stderr, "kelvara-cli: %zu folders lie more than %zu levels deep; what they hold is not listed\n",
+                         notEntered, kMaxListedDepth);
         return kExitOk;
     };
 }
