@@ -71,6 +71,7 @@ void ext2Class::reset() {
     groups_.clear();
     records_ = 0;
     hits_.clear();
+    dotDot_.clear();
     namePool_.clear();
     entryTypes_.clear();
     entries_.assign(2, Ext2Entry{});
@@ -242,7 +243,10 @@ void ext2Class::parseDirectory(std::uint32_t dirInode, const Inode& inode, std::
 
     auto onEntry = [&](const DirEntryHit& h) {
         if (h.inode == 0 || h.inode > records_) return;
-        if (!h.fromSlack && (h.name == "." || h.name == "..")) return;
+        if (!h.fromSlack && (h.name == "." || h.name == "..")) {
+            if (h.name == ".." && !deletedDir) dotDot_.emplace(dirInode, h.inode);
+            return;
+        }
         if (namePool_.size() + h.name.size() > kMaxNamePool) return;
         hits_.push_back(DirHit{dirInode, h.inode, static_cast<std::uint32_t>(namePool_.size()),
                                static_cast<std::uint32_t>(h.name.size()), h.fileType, h.fromSlack || deletedDir});
@@ -300,9 +304,25 @@ void ext2Class::buildEntryTable() {
         while (j < order.size() && hits_[order[j]].inode == hits_[order[i]].inode) ++j;
         // The last live name of an inode wins (a hard link shows once); removed names
         // are kept each on their own unless a live or earlier removed one says the same.
+        // A folder's name inside itself, or in a folder other than the one its ".."
+        // names, would hang it below itself and cut it off from the root: such a name
+        // wins only when there is no other.
+        const std::uint32_t inode = hits_[order[i]].inode;
+        const auto up = dotDot_.find(inode);
+        auto trusted = [&](const DirHit& h) {
+            return h.dirInode != inode && (up == dotDot_.end() || up->second == h.dirInode);
+        };
         std::optional<std::uint32_t> winner;
-        for (std::size_t k = i; k < j; ++k)
-            if (!hits_[order[k]].deleted) winner = order[k];
+        bool winnerTrusted = false;
+        for (std::size_t k = i; k < j; ++k) {
+            const DirHit& h = hits_[order[k]];
+            if (h.deleted) continue;
+            const bool t = trusted(h);
+            if (t || !winnerTrusted) {
+                winner = order[k];
+                winnerTrusted = t;
+            }
+        }
         auto add = [&](const DirHit& h) {
             Ext2Entry e;
             e.name = sanitizeUtf8(nameOf(h));
@@ -338,6 +358,7 @@ void ext2Class::buildEntryTable() {
     }
     hits_.clear();
     hits_.shrink_to_fit();
+    dotDot_.clear();
     namePool_.clear();
     namePool_.shrink_to_fit();
 

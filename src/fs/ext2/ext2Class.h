@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "fs/VolumeParser.h"
@@ -97,6 +98,8 @@ private:
     std::vector<ext2::GroupDesc> groups_;
     std::uint64_t records_ = 0;  // inodes the tables hold (at most the inode count)
     std::vector<DirHit> hits_;
+    // Each live directory's own "..": which of several names of a directory is its real one.
+    std::unordered_map<std::uint32_t, std::uint32_t> dotDot_;
     std::string namePool_;
     std::vector<Ext2Entry> entries_;
     std::vector<std::uint8_t> entryTypes_;  // directory-entry file types, until collectInodes
