@@ -1,5 +1,5 @@
 // kelvara-cli over images patched into the worst shapes a disk can take: chains and
-// folders that loop, runs past the volume, attribute lengths of 0, a folder chain
+// folders that loop or contain themselves, runs past the volume, attribute lengths of 0, a folder chain
 // 100,000 deep, B-tree links that cycle, counts in the billions, wild signature lists.
 // Each command must end within a bound, stay under a memory cap, exit with a code (never
 // a signal), and still list and recover the files the damage leaves readable.
@@ -107,6 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HostileCase{"hostile_fat_dir_self", kVolume}, HostileCase{"hostile_fat_deep", kVolume, 30000ms},
                       HostileCase{"hostile_ntfs_mft_past", kVolume}, HostileCase{"hostile_ntfs_mft_overlap", kVolume},
                       HostileCase{"hostile_ntfs_attr_len", kVolume}, HostileCase{"hostile_ext_extents", kVolume},
+                      HostileCase{"hostile_ext_dir_self", kVolume},
                       HostileCase{"hostile_ext_blocks", kVolume}, HostileCase{"hostile_ext_inodes", kVolume},
                       HostileCase{"hostile_hfsp_loop", kHfsPartition},
                       HostileCase{"hostile_hfsp_header_loop", kHfsPartition}),
