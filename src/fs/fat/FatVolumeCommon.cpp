@@ -155,7 +155,9 @@ void FatVolumeCommon::walkDirectory(const DirTask& task) {
     st.zeroEndsCluster = fat32_ && !task.root;
     st.deletedContext = task.dir >= 0 && records[task.dir].deleted;
 
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::max<std::uint64_t>(clusterSize_, kReadWindow)));
+    const auto windowSize = static_cast<std::size_t>(std::max<std::uint64_t>(clusterSize_, kReadWindow));
+    if (dirWindow_.size() != windowSize) dirWindow_.assign(windowSize, 0);
+    std::vector<std::uint8_t>& buf = dirWindow_;
     std::fill(buf.begin(), buf.begin() + clusterSize_, 0);
     readAt(*reader, static_cast<std::int64_t>(clusterOffset(first)), buf.data(), clusterSize_);
     // A subdirectory starts with its "." entry; anything else is not (or no longer) one.
