@@ -486,7 +486,7 @@ std::vector<std::uint64_t> FatVolumeCommon::findFats(int maxCount) {
     const bool maybeFat12 = !fat32_ && (boot_ ? boot_->kind == FatKind::FAT12 : volumeSize_ <= (32ull << 20));
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));  // a small volume needs no full window
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -592,7 +592,7 @@ void FatVolumeCommon::scanForEntries() {
     rootHint_.reset();
     const std::uint64_t count = volumeSize_ / clusterSize_;
     sink->setRange(0, fat32_ ? 1000 : 100000);
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(kScanWindow));
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min(kScanWindow, volumeSize_)));
     for (std::uint64_t start = 0; start < volumeSize_; start += kScanWindow) {
         if (stopRequested()) {
             stopFlag = 0;
