@@ -178,13 +178,20 @@ void walkDirectoryBlock(const ByteReader& b, const DirWalkRules& rules,
                         const std::function<void(const DirEntryHit&)>& onEntry) {
     const std::size_t size = b.size();
     std::size_t off = 0;
+    std::uint32_t index = 0;
     while (off < size && b.has(off, dir::kHeaderSize)) {
         const RawEntry e = rawEntry(b, off, rules.fileType);
-        if (e.nameLen == 0 || e.recLen == 0) break;
+        if (e.recLen == 0) break;
+        // An entry without a name still spans its record: the entries after it count.
+        if (e.nameLen == 0 && (e.recLen < dir::kHeaderSize || (e.recLen & 3) != 0)) break;
         if (rules.fileType ? e.inode > rules.inodesCount : e.nameLen > dir::kMaxNameLenNoType) break;
         if (!b.has(off + dir::name, e.nameLen)) break;
         const std::string_view name(reinterpret_cast<const char*>(b.bytes()) + off + dir::name, e.nameLen);
-        onEntry(DirEntryHit{e.inode, name, e.fileType, false});
+        onEntry(DirEntryHit{e.inode, name, e.fileType, false, index++});
+        if (e.nameLen == 0) {  // its record is no name's slack (an index block's fake entry looks so)
+            off += e.recLen;
+            continue;
+        }
 
         const std::uint32_t minimal = dir::minimalSize(e.nameLen);
         const bool indexRoot = rules.indexedDirectory && rules.firstBlock && name == "..";
