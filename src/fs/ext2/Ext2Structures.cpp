@@ -182,16 +182,18 @@ void walkDirectoryBlock(const ByteReader& b, const DirWalkRules& rules,
     while (off < size && b.has(off, dir::kHeaderSize)) {
         const RawEntry e = rawEntry(b, off, rules.fileType);
         if (e.recLen == 0) break;
-        // An entry without a name still spans its record: the entries after it count.
-        if (e.nameLen == 0 && (e.recLen < dir::kHeaderSize || (e.recLen & 3) != 0)) break;
+        if (e.nameLen == 0) {
+            // A record without a name is broken (or a checksum tail, or an index block's
+            // fake entry): nothing to report and no slack to search, but while its length
+            // is sound the entries after it still count.
+            if (e.recLen < dir::kHeaderSize || (e.recLen & 3) != 0) break;
+            off += e.recLen;
+            continue;
+        }
         if (rules.fileType ? e.inode > rules.inodesCount : e.nameLen > dir::kMaxNameLenNoType) break;
         if (!b.has(off + dir::name, e.nameLen)) break;
         const std::string_view name(reinterpret_cast<const char*>(b.bytes()) + off + dir::name, e.nameLen);
         onEntry(DirEntryHit{e.inode, name, e.fileType, false, index++});
-        if (e.nameLen == 0) {  // its record is no name's slack (an index block's fake entry looks so)
-            off += e.recLen;
-            continue;
-        }
 
         const std::uint32_t minimal = dir::minimalSize(e.nameLen);
         const bool indexRoot = rules.indexedDirectory && rules.firstBlock && name == "..";
