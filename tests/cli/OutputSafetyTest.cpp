@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -290,6 +292,25 @@ TEST_P(OutputSafetyByParser, HostileNamesStayInsideAndNothingIsLostOrOverwritten
 INSTANTIATE_TEST_SUITE_P(OutputSafety, OutputSafetyByParser, testing::ValuesIn(cases()), caseName);
 
 }  // namespace
+
+// A driver that gives a file a shorter long name leaves the run's spare slots deleted in
+// front of the new one; the file stays live under its new name.
+TEST(OutputSafetyFat, AShortenedLongNameLeavesItsFileLive) {
+    if (!kelvara::createParser("fat") || !kelvara::test::fixtureExists("fat16_tree")) GTEST_SKIP();
+    auto img = kelvara::test::readFileBytes(kelvara::test::fixtureImage("fat16_tree"));
+    ASSERT_EQ(kelvara::test::patchFatLongName(img, "long file name number 001.txt", u"short.txt"), 1);
+    kelvara::test::ScratchDir dir;
+    kelvara::test::writeFileBytes(dir.file("fat.img"), img);
+    const auto r = runCli({"list", dir.file("fat.img"), "--volume", "--path", "ROOT/Big", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int found = 0;
+    for (const auto& row : nlohmann::json::parse(r.out)) {
+        if (row["name"] != "short.txt") continue;
+        ++found;
+        EXPECT_FALSE(row["deleted"].get<bool>());
+    }
+    EXPECT_EQ(found, 1) << r.out.substr(0, 400);
+}
 
 // A carved find is named by its offset and its signature's extension: nothing on the disk
 // shapes it, but a signature list handed over by someone else can. Carving twice into one
