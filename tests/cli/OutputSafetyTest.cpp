@@ -72,6 +72,9 @@ std::string fillerName() {
     return s + "fi.bin";
 }
 
+// 150 three-byte characters: 450 bytes of UTF-8, more than a Linux name may hold.
+std::u16string longWideName() { return std::u16string(150, u'\u65E5') + u".bin"; }
+
 std::vector<SafetyCase> cases() {
     std::vector<SafetyCase> out = {
         {"ntfs_dots_and_separators", "ntfs_c512", "ntfs", kVolume, kNtfs,
@@ -93,7 +96,7 @@ std::vector<SafetyCase> cases() {
         {"exfat_clashing_names", "exfat_c512", "exfat", kVolume, kExfat,
          {{"root_file_number_7.txt", u"directory_for_nesting"},
           {"root_file_number_8.txt", u"root_file_number_9.txt"},
-          {fillerName(), u"file_0.txt"}}},
+          {fillerName(), longWideName()}}},
         {"ext_hostile_names", "ext3_4k", "extx", kVolume, kExt,
          {{"file_000.txt", u".."},
           {"file_001.txt", u"."},
@@ -261,6 +264,7 @@ TEST_P(OutputSafetyByParser, HostileNamesStayInsideAndNothingIsLostOrOverwritten
         for (const auto& part : fs::path(path)) {
             const std::string s = part.string();
             EXPECT_FALSE(s.empty() || s == "." || s == "..") << path;
+            EXPECT_LE(s.size(), 255u) << path;
             for (unsigned char ch : s) EXPECT_FALSE(ch == '\\' || ch < 0x20 || ch == 0x7F) << path;
         }
     }
