@@ -219,7 +219,9 @@ void FatVolumeCommon::parseSlots(const std::uint8_t* data, std::size_t size, std
             continue;
         }
         if (isFatLongNameSlot(attr)) {
-            if (st.lfn.full()) st.lfn.reset();
+            // A live slot marked as the last of its name starts a run: slots before it
+            // were left by a renamed or deleted entry and belong to no entry.
+            if (st.lfn.full() || (b0 != kFatDeletedMark && (b0 & 0x40) != 0)) st.lfn.reset();
             st.lfn.add(slot);
             continue;
         }
