@@ -1,13 +1,18 @@
 // Both FAT parsers over any bytes taken as a volume: the standard scan, the advanced
-// scan (finder, entry scan, rebuild) and the list texts of every entry found.
+// scan (finder, entry scan, rebuild), the list texts of every entry found and the
+// extraction of the small files.
+
+#include <filesystem>
 
 #include "device/MemoryReadSeek.h"
 #include "fs/ParserFactory.h"
 #include "fuzz/FuzzTarget.h"
+#include "platform/Output.h"
 #include "widgets/CXHtmlTree.h"
 
 KELVARA_FUZZ_TARGET(fat_volume) {
     kelvara::MemoryReadSeek reader(std::vector<std::uint8_t>(data, data + size));
+    static const auto folder = kelvara::platform::createPrivateTemporaryDirectory("kelvara-fuzz-fat");
     for (const char* kind : {"fat16", "fat32"}) {
         for (int mode : {1, 2}) {
             auto parser = kelvara::createParser(kind);
@@ -22,10 +27,15 @@ KELVARA_FUZZ_TARGET(fat_volume) {
                 parser->prepareAdvanced(choice);
             }
             parser->runScan(mode);
+            std::size_t extracted = 0;
             for (kelvara::EntryRef r = 0; parser->isEntry(r); ++r) {
                 parser->formatTimes(r);
                 parser->formatSize(r);
                 parser->times(r);
+                if (folder && !parser->isDirectory(r) && parser->size(r) < (1u << 20) && extracted++ < 16) {
+                    const auto result = parser->extractEntry(r, *folder);
+                    if (result.created) std::filesystem::remove(result.path);
+                }
             }
             parser->countFiles(parser->volumeRoot());
         }

@@ -1,5 +1,6 @@
 // The NTFS parser over any bytes: the standard scan (boot sector, or the search when it
-// is damaged) and the deep scan, every entry's texts, and the extraction of the files.
+// is damaged), the advanced scan over the first MFT found and the deep scan, every
+// entry's texts, and the extraction of the files.
 
 #include <filesystem>
 
@@ -12,12 +13,13 @@
 KELVARA_FUZZ_TARGET(ntfs_volume) {
     kelvara::MemoryReadSeek reader(std::vector<std::uint8_t>(data, data + size));
     const auto folder = kelvara::platform::createPrivateTemporaryDirectory("kelvara-fuzz");
-    for (int mode : {1, 3}) {
+    for (int mode : {1, 2, 3}) {
         kelvara::ntfs p;
         kelvara::CXHtmlTree tree;
         p.reader = &reader;
         p.tree = &tree;
         p.volume.VOLUME_SIZE = "64  MB";
+        if (mode == 2) p.prepareAdvanced(kelvara::AdvancedChoice{});
         p.runScan(mode);
         std::size_t extracted = 0;
         for (std::size_t i = 0; i < p.entries.size(); ++i) {

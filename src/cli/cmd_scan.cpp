@@ -66,7 +66,10 @@ void appendIsoTime(std::string& out, const std::optional<platform::UtcTime>& t) 
 }
 
 // Runs the scan the arguments ask for on a parser that has a tree. Shared with `cat`.
-int runParserScan(VolumeParser& parser, const ScanArgs& args, int mode) {
+// A parser that ends its scans itself (HFS+) may stop part way and still have listed
+// what it found: that sets partial and counts as run.
+int runParserScan(VolumeParser& parser, const ScanArgs& args, int mode, bool& partial) {
+    partial = false;
     if (mode == 2) {
         const auto candidates = parser.prepareAdvanced(args.advanced);
         for (const auto& c : candidates) std::fprintf(stderr, "%s\n", c.c_str());
@@ -78,6 +81,12 @@ int runParserScan(VolumeParser& parser, const ScanArgs& args, int mode) {
             throw UsageError(strprintf("there is no candidate %d (%zu found)", args.advanced.entry, candidates.size()));
     }
     if (!parser.runScan(mode)) {
+        if (parser.hasOwnEndOfScan()) {
+            std::fprintf(stderr, "kelvara-cli: Work Aborted.... (the %s scan did not complete; what it found is listed)\n",
+                         args.mode.c_str());
+            partial = true;
+            return kExitOk;
+        }
         std::fprintf(stderr, "kelvara-cli: the %s parser has no %s scan\n", parser.kindName().c_str(), args.mode.c_str());
         return kExitFailed;
     }
@@ -95,7 +104,8 @@ CommandRun setupScan(CLI::App& app) {
         CXHtmlTree tree;
         tree.initialize(true);
         parser->tree = &tree;
-        if (const int rc = runParserScan(*parser, *args, volume.mode); rc != kExitOk) return rc;
+        bool partial = false;
+        if (const int rc = runParserScan(*parser, *args, volume.mode, partial); rc != kExitOk) return rc;
 
         static char buffer[1 << 16];
         std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
@@ -139,7 +149,7 @@ CommandRun setupScan(CLI::App& app) {
         if (notEntered > 0)
             std::fprintf(stderr, "kelvara-cli: %zu folders lie more than %zu levels deep; what they hold is not listed\n",
                          notEntered, kMaxListedDepth);
-        return kExitOk;
+        return partial ? kExitFailed : kExitOk;
     };
 }
 
@@ -147,6 +157,9 @@ const CommandRegistration reg("scan", setupScan);
 
 }  // namespace
 
-int runScanForCommand(VolumeParser& parser, const ScanArgs& args, int mode) { return runParserScan(parser, args, mode); }
+int runScanForCommand(VolumeParser& parser, const ScanArgs& args, int mode) {
+    bool partial = false;  // cat only needs its one file to have been found
+    return runParserScan(parser, args, mode, partial);
+}
 
 }  // namespace kelvara::cli

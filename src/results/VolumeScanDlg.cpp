@@ -238,8 +238,10 @@ void VolumeScanDlg::restoreRecycledNames() {
                 if (auto original = recycledOriginalName(bytes.data(), bytes.size()))
                     names[parser_->name(c)] = *original;
             }
-            for (const auto& [indexName, original] : names) {
-                const std::string dataName = "$R" + indexName.substr(2);
+            for (const auto& named : names) {
+                // Named, not bound: lambdas may not capture structured bindings everywhere.
+                const std::string& original = named.second;
+                const std::string dataName = "$R" + named.first.substr(2);
                 forEachChild(user, [&](EntryRef c) {
                     if (parser_->name(c) == dataName) parser_->setName(c, original);
                     return true;

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "fs/ParserFactory.h"
+#include "support/NamePatch.h"
 #include "support/TestSupport.h"
 
 using kelvara::test::fixtureImage;
@@ -173,42 +174,18 @@ TEST(ResultsCli, ListSearchAndDump) {
     EXPECT_EQ(names, (std::multiset<std::string>{"logo.bmp", "sunset.png", "discarded.png"}));
 }
 
-namespace {
-
-// Rewrites every $FILE_NAME-shaped copy of name (its length byte and namespace in front
-// of the UTF-16 text) to the new name, which must not be longer.
-int patchName(std::vector<std::uint8_t>& img, const std::string& from, const std::u16string& to) {
-    std::vector<std::uint8_t> needle;
-    for (char c : from) {
-        needle.push_back(static_cast<std::uint8_t>(c));
-        needle.push_back(0);
-    }
-    int patched = 0;
-    for (std::size_t pos = 2; pos + needle.size() <= img.size(); ++pos) {
-        if (img[pos - 2] != from.size() || img[pos - 1] > 3) continue;
-        if (!std::equal(needle.begin(), needle.end(), img.begin() + static_cast<std::ptrdiff_t>(pos))) continue;
-        img[pos - 2] = static_cast<std::uint8_t>(to.size());
-        for (std::size_t k = 0; k < to.size(); ++k) {
-            img[pos + 2 * k] = static_cast<std::uint8_t>(to[k] & 0xFF);
-            img[pos + 2 * k + 1] = static_cast<std::uint8_t>(to[k] >> 8);
-        }
-        ++patched;
-    }
-    return patched;
-}
-
-}  // namespace
+using kelvara::test::patchNtfsName;
 
 TEST(ResultsCli, NamesThatTryToEscapeStayInsideTheOutputFolder) {
     REQUIRE_NTFS();
     if (!kelvara::test::fixtureExists("ntfs_c512")) GTEST_SKIP() << "no ntfs_c512 fixture";
     auto img = kelvara::test::readFileBytes(fixtureImage("ntfs_c512"));
-    EXPECT_GT(patchName(img, "a.txt", u".."), 0);
-    EXPECT_GT(patchName(img, "b.bin", u"../bb"), 0);
-    EXPECT_GT(patchName(img, "c.bin", u"x\x01\n.."), 0);
-    EXPECT_GT(patchName(img, "Sub", u".."), 0);
-    EXPECT_GT(patchName(img, "Deeper", u"..\\..\\"), 0);
-    EXPECT_GT(patchName(img, "d.txt", u"/tmp/"), 0);
+    EXPECT_GT(patchNtfsName(img, "a.txt", u".."), 0);
+    EXPECT_GT(patchNtfsName(img, "b.bin", u"../bb"), 0);
+    EXPECT_GT(patchNtfsName(img, "c.bin", u"x\x01\n.."), 0);
+    EXPECT_GT(patchNtfsName(img, "Sub", u".."), 0);
+    EXPECT_GT(patchNtfsName(img, "Deeper", u"..\\..\\"), 0);
+    EXPECT_GT(patchNtfsName(img, "d.txt", u"/tmp/"), 0);
     kelvara::test::ScratchDir scratch;
     kelvara::test::writeFileBytes(scratch.file("patched.img"), img);
     const std::string out = scratch.file("out/inner");

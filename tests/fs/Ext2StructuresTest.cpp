@@ -278,6 +278,20 @@ TEST(Ext2Directory, BrokenRecordsEndTheBlock) {
     }
 }
 
+TEST(Ext2Directory, ANamelessRecordIsSkippedAndTheEntriesAfterItCount) {
+    DirBlock d(1024);
+    d.add(2, ".", 2);
+    d.add(2, "..", 2);
+    const auto nameless = d.add(20, "x", 1);
+    d.b[nameless + 6] = 0;
+    d.add(21, "..", 1);  // a file, whatever its name: only the first two entries are the links
+    d.add(22, "after", 1, static_cast<std::uint32_t>(1024 - d.at));
+    std::vector<std::pair<std::string, std::uint32_t>> seen;
+    walkDirectoryBlock(ByteReader(d.b.data(), d.b.size()), rules(),
+                       [&](const DirEntryHit& h) { seen.emplace_back(std::string(h.name) + "=" + std::to_string(h.inode), h.index); });
+    EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::uint32_t>>{{".=2", 0}, {"..=2", 1}, {"..=21", 2}, {"after=22", 3}}));
+}
+
 namespace {
 
 // Blocks of a small pretend volume, for the block map walks.

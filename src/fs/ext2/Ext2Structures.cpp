@@ -178,13 +178,22 @@ void walkDirectoryBlock(const ByteReader& b, const DirWalkRules& rules,
                         const std::function<void(const DirEntryHit&)>& onEntry) {
     const std::size_t size = b.size();
     std::size_t off = 0;
+    std::uint32_t index = 0;
     while (off < size && b.has(off, dir::kHeaderSize)) {
         const RawEntry e = rawEntry(b, off, rules.fileType);
-        if (e.nameLen == 0 || e.recLen == 0) break;
+        if (e.recLen == 0) break;
+        if (e.nameLen == 0) {
+            // A record without a name is broken (or a checksum tail, or an index block's
+            // fake entry): nothing to report and no slack to search, but while its length
+            // is sound the entries after it still count.
+            if (e.recLen < dir::kHeaderSize || (e.recLen & 3) != 0) break;
+            off += e.recLen;
+            continue;
+        }
         if (rules.fileType ? e.inode > rules.inodesCount : e.nameLen > dir::kMaxNameLenNoType) break;
         if (!b.has(off + dir::name, e.nameLen)) break;
         const std::string_view name(reinterpret_cast<const char*>(b.bytes()) + off + dir::name, e.nameLen);
-        onEntry(DirEntryHit{e.inode, name, e.fileType, false});
+        onEntry(DirEntryHit{e.inode, name, e.fileType, false, index++});
 
         const std::uint32_t minimal = dir::minimalSize(e.nameLen);
         const bool indexRoot = rules.indexedDirectory && rules.firstBlock && name == "..";

@@ -99,6 +99,7 @@ struct DirEntryHit {
     std::string_view name;  // bytes as on disk
     std::uint8_t fileType = 0;
     bool fromSlack = false;
+    std::uint32_t index = 0;  // place among the block's live entries ("." and ".." are 0 and 1)
 };
 
 // Walks one directory block: every live entry (names "." and ".." and inode 0

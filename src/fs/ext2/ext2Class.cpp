@@ -243,8 +243,10 @@ void ext2Class::parseDirectory(std::uint32_t dirInode, const Inode& inode, std::
 
     auto onEntry = [&](const DirEntryHit& h) {
         if (h.inode == 0 || h.inode > records_) return;
-        if (!h.fromSlack && (h.name == "." || h.name == "..")) {
-            if (h.name == ".." && !deletedDir) dotDot_.emplace(dirInode, h.inode);
+        // A directory's own links are the first two entries of its first block; the
+        // same names anywhere else are entries like any other.
+        if (!h.fromSlack && rules.firstBlock && ((h.index == 0 && h.name == ".") || (h.index == 1 && h.name == ".."))) {
+            if (h.index == 1 && !deletedDir) dotDot_.emplace(dirInode, h.inode);
             return;
         }
         if (namePool_.size() + h.name.size() > kMaxNamePool) return;

@@ -47,8 +47,9 @@ struct FatShortSlot {
         return (std::uint32_t(firstClusterHigh) << 16) | firstClusterLow;
     }
     bool deleted() const { return name[0] == kFatDeletedMark; }
-    // "." and ".." (and anything else starting with a dot, which 8.3 names cannot).
-    bool isDotEntry() const { return name[0] == '.'; }
+    // "." and ".." (and any other folder slot starting with a dot, which 8.3 names
+    // cannot); a file slot starting with a dot is an entry like any other.
+    bool isDotEntry() const { return name[0] == '.' && (attributes & 0x10) != 0; }
 };
 
 FatShortSlot parseFatShortSlot(ByteReader slot);

@@ -221,7 +221,9 @@ void FatVolumeCommon::parseSlots(const std::uint8_t* data, std::size_t size, std
             continue;
         }
         if (isFatLongNameSlot(attr)) {
-            if (st.lfn.full()) st.lfn.reset();
+            // A live slot marked as the last of its name starts a run: slots before it
+            // were left by a renamed or deleted entry and belong to no entry.
+            if (st.lfn.full() || (b0 != kFatDeletedMark && (b0 & 0x40) != 0)) st.lfn.reset();
             st.lfn.add(slot);
             continue;
         }
@@ -488,7 +490,7 @@ std::vector<std::uint64_t> FatVolumeCommon::findFats(int maxCount) {
     const bool maybeFat12 = !fat32_ && (boot_ ? boot_->kind == FatKind::FAT12 : volumeSize_ <= (32ull << 20));
     std::vector<std::uint8_t> buf;
     try {
-        buf.resize(kFinderChunk);
+        buf.resize(std::size_t(std::min(kFinderChunk, volumeSize_)));  // a small volume needs no full window
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -594,7 +596,7 @@ void FatVolumeCommon::scanForEntries() {
     rootHint_.reset();
     const std::uint64_t count = volumeSize_ / clusterSize_;
     sink->setRange(0, fat32_ ? 1000 : 100000);
-    std::vector<std::uint8_t> buf(static_cast<std::size_t>(kScanWindow));
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min(kScanWindow, volumeSize_)));
     for (std::uint64_t start = 0; start < volumeSize_; start += kScanWindow) {
         if (stopRequested()) {
             stopFlag = 0;

@@ -400,6 +400,7 @@ bool HFSP::runScan(int mode) {
 
     if (!reader || volume.START_SECTOR < 0 ||
         volume.START_SECTOR > std::numeric_limits<std::int64_t>::max() / kSectorSize) {
+        status("Work Aborted....");
         return false;
     }
     reader->baseOffset = volume.START_SECTOR * kSectorSize;
@@ -416,6 +417,7 @@ bool HFSP::runScan(int mode) {
     linkChildren();
     fillRootItems();
     succeeded_ = ok;
+    status(ok ? "Work Done." : "Work Aborted....");
     return ok;
 }
 

@@ -98,7 +98,9 @@ std::optional<CatalogRecord> parseCatalogRecord(const ByteReader& node, std::siz
     if (!node.has(offset, 8)) return std::nullopt;
     const std::uint16_t keyLength = node.be16(offset);
     const std::uint16_t nameUnits = node.be16(offset + 6);
-    if (nameUnits == 0 || nameUnits > kMaxNameUnits) return std::nullopt;
+    // Only thread keys are meant to be nameless, and their records are refused below; a
+    // file or folder record whose name was wiped still holds its data.
+    if (nameUnits > kMaxNameUnits) return std::nullopt;
     // The name has to lie inside its key, and the key inside the node.
     if (keyLength < 6u + 2u * nameUnits || !node.has(offset + 8, 2u * nameUnits)) return std::nullopt;
     const std::size_t recordAt = offset + 2 + keyLength;

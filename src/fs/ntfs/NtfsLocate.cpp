@@ -90,9 +90,11 @@ bool ntfs::readBootSector() {
 void ntfs::scanForRecords(bool checkHeader, std::uint64_t progressEvery,
                           const std::function<bool(std::uint64_t, const std::uint8_t*)>& visit,
                           const std::function<bool(std::uint64_t)>& keepGoing) {
+    // A small volume needs no full-size window.
+    const std::uint64_t window = std::min<std::uint64_t>(kChunkSize, (volumeSize + 511) / 512 * 512);
     std::vector<std::uint8_t> chunk;
     try {
-        chunk.assign(kChunkSize, 0);
+        chunk.assign(window, 0);
     } catch (const std::bad_alloc&) {
         return;
     }

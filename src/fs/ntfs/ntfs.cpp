@@ -191,7 +191,9 @@ bool ntfs::isSaveableDirectory(EntryRef ref) const {
     return e && e->isFileRecord() && ref > 0 && e->kind == kDirectoryKind;
 }
 bool ntfs::skipOnSave(EntryRef ref) const { return name(ref) == "$BadClus"; }
-bool ntfs::isSelfLink(EntryRef ref) const { return name(ref) == "."; }
+// Only the root folder (the "." record) lists itself; another record that claims the
+// name is a folder like any other and its files are saved.
+bool ntfs::isSelfLink(EntryRef ref) const { return rootIndex >= 0 && static_cast<std::int64_t>(ref) == rootIndex; }
 
 EntryRef ntfs::volumeRoot() const {
     // The deep scan shows everything under ORPHAN_ENTRY; "." has no children there.
