@@ -100,6 +100,9 @@ bool ext2Class::runScan(int mode) {
         collectInodes();
         linkChildren();
         fillRootItems();
+    } else {
+        // Said, so that an empty list is not taken for an empty volume.
+        sink->setStatus("no usable ext superblock or group table: nothing could be listed");
     }
     return true;
 }
