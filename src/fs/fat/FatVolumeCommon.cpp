@@ -713,7 +713,7 @@ void FatVolumeCommon::processPosition(std::uint64_t p, bool directoriesOnly) {
     while (run < FatLongNameRun::kMaxSlots && isFatLongNameSlot(slot[run * kFatSlotSize + 11])) ++run;
     const std::uint8_t* shortSlot = slot + run * kFatSlotSize;
     const std::uint64_t shortPos = p + std::uint64_t(run) * kFatSlotSize;
-    if (shortSlot[0] == 0 || shortSlot[0] == '.' || isFatLongNameSlot(shortSlot[11]) ||
+    if (shortSlot[0] == 0 || (shortSlot[0] == '.' && isFatDirectoryAttr(shortSlot[11])) || isFatLongNameSlot(shortSlot[11]) ||
         isFatVolumeLabel(shortSlot[11]) || processedPositions_.count(shortPos))
         return;
     const FatShortSlot s = parseFatShortSlot(ByteReader(shortSlot, kFatSlotSize));
