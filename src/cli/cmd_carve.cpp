@@ -30,17 +30,6 @@ struct CarveArgs {
     bool json = false;
 };
 
-// The leading decimal number of a size text such as "1024  MB".
-std::int64_t leadingNumber(const std::string& text) {
-    std::int64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        if (v > (INT64_MAX - 9) / 10) break;
-        v = v * 10 + (c - '0');
-    }
-    return v;
-}
-
 // The volume to carve and its size in bytes. Carving needs no file system, so the whole
 // source and a custom start sector are taken as they are.
 VolumeRecord carveVolume(readWriteInterface& reader, const VolumeOptions& opts, ProgressSink& progress,
@@ -69,8 +58,7 @@ VolumeRecord carveVolume(readWriteInterface& reader, const VolumeOptions& opts, 
     // As the raw recovery page: the listed size in MiB, never past the source's end.
     const std::int64_t start = r.START_SECTOR * 512;
     const std::int64_t rest = total > start ? total - start : 0;
-    const std::int64_t mb = leadingNumber(r.VOLUME_SIZE);
-    sizeBytes = mb > rest / 1048576 ? rest : mb * 1048576;
+    sizeBytes = std::min(static_cast<std::int64_t>(listedSizeBytes(r.VOLUME_SIZE)), rest);
     return r;
 }
 

@@ -82,8 +82,8 @@ int runParserScan(VolumeParser& parser, const ScanArgs& args, int mode, bool& pa
     }
     if (!parser.runScan(mode)) {
         if (parser.hasOwnEndOfScan()) {
-            std::fprintf(stderr, "kelvara-cli: Work Aborted.... (the %s scan did not complete; what it found is listed)\n",
-                         args.mode.c_str());
+            // The parser has said "Work Aborted...." in its status line.
+            std::fprintf(stderr, "kelvara-cli: the %s scan did not complete; what it found is listed\n", args.mode.c_str());
             partial = true;
             return kExitOk;
         }

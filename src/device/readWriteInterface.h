@@ -30,6 +30,11 @@ public:
     // Sectors of the object this reader opened (its byte size / 512).
     std::uint64_t sectorCount() const { return sectorCount_; }
     std::uint64_t byteSize() const { return byteSize_; }
+    // The bytes from baseOffset to the end of the object (0 when baseOffset lies past it).
+    std::uint64_t bytesAfterBase() const {
+        const std::uint64_t base = baseOffset > 0 ? static_cast<std::uint64_t>(baseOffset) : 0;
+        return byteSize_ > base ? byteSize_ - base : 0;
+    }
 
     std::int64_t baseOffset = 0;
     std::int64_t length = 0;

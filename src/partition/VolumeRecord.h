@@ -14,4 +14,9 @@ struct VolumeRecord {
     std::int64_t START_SECTOR = 0;  // first 512-byte sector from the start of the device
 };
 
+// The bytes a listed size text such as "1024  MB" stands for: leading blanks, an optional
+// sign, then the MiB in decimal up to the first other character. 0 when there is no
+// number or it is negative; more than 2^40 MiB (beyond any disk) counts as 2^40 MiB.
+std::uint64_t listedSizeBytes(const std::string& sizeText);
+
 }  // namespace kelvara

@@ -23,21 +23,6 @@ constexpr std::uint64_t kMaxDescriptorBytes = 256ull << 20;
 constexpr std::uint64_t kMaxNamePool = 0xFFFFFFFFull;
 constexpr std::uint32_t kStatusEvery = 4096;
 
-// The size text is a count of MiB: leading blanks and a sign allowed, digits up to
-// the first non-digit, none giving 0.
-std::uint64_t volumeBytesFromText(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    std::uint64_t mb = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        mb = mb * 10 + static_cast<unsigned>(text[i] - '0');
-        if (mb > (std::uint64_t(1) << 40)) break;  // more than any disk; stop before overflow
-    }
-    return negative ? 0 : mb * 1048576;
-}
-
 // The inode type a directory entry's file type stands for.
 std::uint16_t modeOfFileType(std::uint8_t t) {
     static constexpr std::uint16_t kModes[] = {0, 0x8000, 0x4000, 0x2000, 0x6000, 0x1000, 0xC000, 0xA000};
@@ -92,7 +77,7 @@ bool ext2Class::runScan(int mode) {
     if (!reader) return true;
     reader->baseOffset = volume.START_SECTOR * 512;
     reader->seek(0, 0);
-    volumeSize_ = volumeBytesFromText(volume.VOLUME_SIZE);
+    volumeSize_ = listedSizeBytes(volume.VOLUME_SIZE);
     if (volumeSize_ == 0) return true;
     if (findSuperblock() && readGroupDescriptors()) {
         readDirectories();

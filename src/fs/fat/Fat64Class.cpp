@@ -177,16 +177,10 @@ ExFatEntryRecord syntheticRecord(const ExFatEntryRecord& fieldsFrom, const char*
 // ---- wiring and boot sector ------------------------------------------------
 
 std::uint64_t Fat64Class::volumeSizeFromRecord() const {
-    std::uint64_t mb = 0;
-    std::size_t i = 0;
-    const std::string& t = volume.VOLUME_SIZE;
-    while (i < t.size() && t[i] == ' ') ++i;
-    for (; i < t.size() && t[i] >= '0' && t[i] <= '9' && mb < (1ull << 40); ++i) mb = mb * 10 + std::uint64_t(t[i] - '0');
-    std::uint64_t bytes = mb << 20;
+    std::uint64_t bytes = listedSizeBytes(volume.VOLUME_SIZE);
     if (bytes == 0 && reader) {
         // No usable size text (a volume under 1 MiB, say): what the reader holds.
-        const std::uint64_t base = std::uint64_t(std::max<std::int64_t>(reader->baseOffset, 0));
-        bytes = reader->byteSize() > base ? reader->byteSize() - base : 0;
+        bytes = reader->bytesAfterBase();
     }
     return bytes;
 }

@@ -33,11 +33,9 @@ void FatVolumeCommon::attach() {
 }
 
 std::uint64_t FatVolumeCommon::listedVolumeSize() const {
-    const long long mb = std::atoll(volume.VOLUME_SIZE.c_str());
-    std::uint64_t size = mb > 0 ? std::uint64_t(mb) * 1048576 : 0;
+    std::uint64_t size = listedSizeBytes(volume.VOLUME_SIZE);
     // Never beyond what the source holds after the volume's start.
-    const std::uint64_t base = std::uint64_t(std::max<std::int64_t>(0, reader->baseOffset));
-    const std::uint64_t avail = reader->byteSize() > base ? reader->byteSize() - base : 0;
+    const std::uint64_t avail = reader->bytesAfterBase();
     if (reader->byteSize() > 0 && (size == 0 || size > avail)) size = avail;
     return size;
 }

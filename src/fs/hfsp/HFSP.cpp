@@ -16,6 +16,8 @@ using namespace hfsp;
 
 namespace {
 
+constexpr const char* kWorkDone = "Work Done.";
+constexpr const char* kWorkAborted = "Work Aborted....";
 constexpr std::size_t kBTreeWindowBytes = 4u << 20;
 constexpr std::size_t kExtractChunkBytes = 1u << 20;
 // How often the tight per-block and per-entry loops look at the stop flag.
@@ -87,8 +89,7 @@ void HFSP::addOverflowExtents(ForkMap& map, std::uint32_t fileId, std::uint64_t 
 std::uint64_t HFSP::volumeBlockLimit() const {
     std::uint64_t limit = header_.totalBlocks ? header_.totalBlocks : UINT64_MAX;
     if (reader && reader->byteSize() > 0 && isUsableBlockSize(header_.blockSize)) {
-        const std::uint64_t base = static_cast<std::uint64_t>(reader->baseOffset);
-        const std::uint64_t avail = reader->byteSize() > base ? reader->byteSize() - base : 0;
+        const std::uint64_t avail = reader->bytesAfterBase();
         limit = std::min<std::uint64_t>(limit, (avail + header_.blockSize - 1) / header_.blockSize);
     }
     return limit;
@@ -235,13 +236,10 @@ bool HFSP::searchLeafNodes() {
     }
     catalogNodeSize_ = ns;
 
-    const std::uint64_t mib = leadingNumber(volume.VOLUME_SIZE);
-    std::uint64_t volumeBlocks = mib > (UINT64_MAX >> 20) ? UINT64_MAX / bs : (mib << 20) / bs;
+    std::uint64_t volumeBlocks = listedSizeBytes(volume.VOLUME_SIZE) / bs;
     // Never search past the end of what the reader holds.
     if (reader->byteSize() > 0) {
-        const std::uint64_t base = static_cast<std::uint64_t>(reader->baseOffset);
-        const std::uint64_t avail = reader->byteSize() > base ? reader->byteSize() - base : 0;
-        volumeBlocks = std::min<std::uint64_t>(volumeBlocks, avail / bs);
+        volumeBlocks = std::min<std::uint64_t>(volumeBlocks, reader->bytesAfterBase() / bs);
     }
     if (volumeBlocks == 0) {
         status("BlockSize not valid .Aborting..");
@@ -400,7 +398,7 @@ bool HFSP::runScan(int mode) {
 
     if (!reader || volume.START_SECTOR < 0 ||
         volume.START_SECTOR > std::numeric_limits<std::int64_t>::max() / kSectorSize) {
-        status("Work Aborted....");
+        status(kWorkAborted);
         return false;
     }
     reader->baseOffset = volume.START_SECTOR * kSectorSize;
@@ -417,7 +415,7 @@ bool HFSP::runScan(int mode) {
     linkChildren();
     fillRootItems();
     succeeded_ = ok;
-    status(ok ? "Work Done." : "Work Aborted....");
+    status(ok ? kWorkDone : kWorkAborted);
     return ok;
 }
 

@@ -150,15 +150,4 @@ std::string attributeText(std::uint16_t fileMode) {
     return out;
 }
 
-std::uint64_t leadingNumber(const std::string& text) {
-    std::uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') break;
-        const std::uint64_t d = static_cast<std::uint64_t>(c - '0');
-        if (v > (UINT64_MAX - d) / 10) return UINT64_MAX;  // saturate
-        v = v * 10 + d;
-    }
-    return v;
-}
-
 }  // namespace kelvara::hfsp

@@ -106,7 +106,4 @@ std::optional<ExtentsOverflowRecord> parseExtentsRecord(const ByteReader& node, 
 // "-Owner:X-Owner:W-Owner:R-OX-OW-OR-GX-GW-GR", each part present when its mode bit is.
 std::string attributeText(std::uint16_t fileMode);
 
-// The leading decimal digits of a size text ("512  MB" -> 512); none give 0.
-std::uint64_t leadingNumber(const std::string& text);
-
 }  // namespace kelvara::hfsp

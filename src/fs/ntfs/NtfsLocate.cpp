@@ -49,23 +49,10 @@ std::uint32_t ntfs::bootRecordSize() const {
     return static_cast<std::uint32_t>(size);
 }
 
-std::uint64_t ntfs::volumeSizeFromText() const {
-    std::uint64_t mb = 0;
-    for (char c : volume.VOLUME_SIZE) {
-        if (c == ' ' && mb == 0) continue;
-        if (c < '0' || c > '9') break;
-        if (mb > (UINT64_MAX >> 21)) return 0;
-        mb = mb * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return mb * 1048576;
-}
-
 // A size claimed by the boot sector or a text never goes past the end of the source.
 std::uint64_t ntfs::capToDevice(std::uint64_t size) const {
     if (!reader || reader->byteSize() == 0) return size;
-    const std::uint64_t base = reader->baseOffset > 0 ? static_cast<std::uint64_t>(reader->baseOffset) : 0;
-    const std::uint64_t avail = reader->byteSize() > base ? reader->byteSize() - base : 0;
-    return std::min(size, avail);
+    return std::min(size, reader->bytesAfterBase());
 }
 
 bool ntfs::readBootSector() {
@@ -79,7 +66,7 @@ bool ntfs::readBootSector() {
         volumeSize = sectors > UINT64_MAX / bytesPerSector ? UINT64_MAX : sectors * bytesPerSector;
         recordSize = bootRecordSize();
     } else {
-        volumeSize = volumeSizeFromText();
+        volumeSize = listedSizeBytes(volume.VOLUME_SIZE);
         recordSize = kDefaultRecordSize;
     }
     volumeSize = capToDevice(volumeSize);
@@ -236,7 +223,7 @@ std::uint64_t ntfs::findMftCandidates(std::uint64_t wanted) {
     bytesPerCluster = bootClusterSize();
     mftRunsReady = false;
     mftOffset = 0;
-    volumeSize = capToDevice(volumeSizeFromText());
+    volumeSize = capToDevice(listedSizeBytes(volume.VOLUME_SIZE));
     if (volumeSize == 0) return mftCandidates.size();
     sink->setRange(0, static_cast<std::int64_t>(volumeSize / kChunkSize));
     // The names and offsets of the last eight records seen: $MFT is record 0 and $Boot

@@ -144,7 +144,6 @@ private:
     bool bootIntact() const;
     std::uint64_t bootClusterSize() const;
     std::uint32_t bootRecordSize() const;
-    std::uint64_t volumeSizeFromText() const;
     std::uint64_t capToDevice(std::uint64_t size) const;
     // Reads the record at offset into buf (recordSize bytes) and fixes it up.
     bool readRecord(std::uint64_t offset, std::vector<std::uint8_t>& buf) const;
